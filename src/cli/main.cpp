@@ -1,0 +1,6 @@
+#include <cstdio>
+
+int main() {
+  std::printf("ferrytide %s\n", FERRYTIDE_VERSION);
+  return 0;
+}

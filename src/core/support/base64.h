@@ -1,0 +1,18 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/support/bytes.h"
+
+namespace ferrytide::base64 {
+
+// Standard alphabet with '=' padding, no line breaks.
+std::string encode(ByteView bytes);
+
+// Strict: standard alphabet, padded to a multiple of four, no whitespace.
+// Anything else gives nothing.
+std::optional<Bytes> decode(std::string_view text);
+
+}  // namespace ferrytide::base64

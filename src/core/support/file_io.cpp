@@ -1,0 +1,102 @@
+#include "core/support/file_io.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace ferrytide::file_io {
+
+std::string describe(const std::filesystem::path& path, int errorNumber) {
+  return path.string() + ": " + std::strerror(errorNumber);
+}
+
+namespace {
+[[noreturn]] void failWith(const std::filesystem::path& path, int errorNumber) {
+  throw FileError(describe(path, errorNumber));
+}
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+  // Closes now so that a failing close (a late write error) can be reported.
+  int close() {
+    int result = ::close(fd_);
+    fd_ = -1;
+    return result;
+  }
+
+ private:
+  int fd_;
+};
+
+bool writeAll(int fd, ByteView bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+}  // namespace
+
+std::optional<Bytes> readIfExists(const std::filesystem::path& path) {
+  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (file.get() < 0) {
+    if (errno == ENOENT) return std::nullopt;
+    failWith(path, errno);
+  }
+  Bytes content;
+  std::uint8_t buffer[64 * 1024];
+  for (;;) {
+    ssize_t n = ::read(file.get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) failWith(path, errno);
+    if (n == 0) break;
+    content.insert(content.end(), buffer, buffer + n);
+  }
+  return content;
+}
+
+void writeAtomically(const std::filesystem::path& path, ByteView bytes, mode_t mode) {
+  std::string pattern = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  FileDescriptor file(::mkostemp(name.data(), O_CLOEXEC));
+  if (file.get() < 0) failWith(path, errno);
+  std::filesystem::path temporary(name.data());
+
+  int error = 0;
+  if (!writeAll(file.get(), bytes) || ::fchmod(file.get(), mode) != 0 || ::fsync(file.get()) != 0) {
+    error = errno;
+  }
+  if (file.close() != 0 && error == 0) error = errno;
+  if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
+  if (error != 0) {
+    ::unlink(temporary.c_str());
+    failWith(path, error);
+  }
+}
+
+void createDirectories(const std::filesystem::path& path, mode_t mode) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) return;
+  if (path.has_parent_path() && path.parent_path() != path) {
+    createDirectories(path.parent_path(), mode);
+  }
+  if (::mkdir(path.c_str(), mode) != 0 && errno != EEXIST) failWith(path, errno);
+  if (!std::filesystem::is_directory(path, ec)) failWith(path, ENOTDIR);
+}
+
+}  // namespace ferrytide::file_io

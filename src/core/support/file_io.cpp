@@ -69,7 +69,10 @@ std::optional<Bytes> readIfExists(const std::filesystem::path& path) {
   return content;
 }
 
-void writeAtomically(const std::filesystem::path& path, ByteView bytes, mode_t mode) {
+namespace {
+// A complete, flushed copy of `bytes` under a temporary name beside `path`.
+std::filesystem::path writeTemporarySibling(const std::filesystem::path& path, ByteView bytes,
+                                            mode_t mode) {
   std::string pattern = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
@@ -82,11 +85,32 @@ void writeAtomically(const std::filesystem::path& path, ByteView bytes, mode_t m
     error = errno;
   }
   if (file.close() != 0 && error == 0) error = errno;
-  if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
   if (error != 0) {
     ::unlink(temporary.c_str());
     failWith(path, error);
   }
+  return temporary;
+}
+}  // namespace
+
+void writeAtomically(const std::filesystem::path& path, ByteView bytes, mode_t mode) {
+  std::filesystem::path temporary = writeTemporarySibling(path, bytes, mode);
+  if (::rename(temporary.c_str(), path.c_str()) != 0) {
+    int error = errno;
+    ::unlink(temporary.c_str());
+    failWith(path, error);
+  }
+}
+
+bool writeAtomicallyIfAbsent(const std::filesystem::path& path, ByteView bytes, mode_t mode) {
+  std::filesystem::path temporary = writeTemporarySibling(path, bytes, mode);
+  // link() fails with EEXIST instead of replacing, which rename() would do.
+  int result = ::link(temporary.c_str(), path.c_str());
+  int error = errno;
+  ::unlink(temporary.c_str());
+  if (result == 0) return true;
+  if (error == EEXIST) return false;
+  failWith(path, error);
 }
 
 void createDirectories(const std::filesystem::path& path, mode_t mode) {

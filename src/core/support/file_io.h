@@ -24,6 +24,10 @@ std::optional<Bytes> readIfExists(const std::filesystem::path& path);
 // file is removed.
 void writeAtomically(const std::filesystem::path& path, ByteView bytes, mode_t mode = 0600);
 
+// Like writeAtomically, but never replaces: when a file already exists at `path` (even one
+// that appeared while writing), nothing changes and the result is false.
+bool writeAtomicallyIfAbsent(const std::filesystem::path& path, ByteView bytes, mode_t mode = 0600);
+
 // Creates the folder and its parents; a folder that already exists keeps its permissions.
 void createDirectories(const std::filesystem::path& path, mode_t mode = 0700);
 

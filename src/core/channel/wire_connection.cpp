@@ -1,0 +1,133 @@
+#include "core/channel/wire_connection.h"
+
+#include <algorithm>
+#include <asio/experimental/as_tuple.hpp>
+#include <asio/experimental/deferred.hpp>
+#include <asio/experimental/parallel_group.hpp>
+#include <limits>
+#include <utility>
+
+namespace ferrytide {
+namespace {
+
+constexpr auto asTuple = asio::experimental::as_tuple(asio::use_awaitable);
+
+// Asio's own "transfer all" hands the system at most 64 KiB per call. Letting each call take
+// everything that is still missing moves a 1 MiB frame in a few system calls instead of sixteen.
+struct TransferRemaining {
+  std::size_t operator()(const asio::error_code& error, std::size_t) const {
+    return error ? 0 : std::numeric_limits<std::size_t>::max();
+  }
+};
+
+// The end of the stream is the one error a peer causes by merely going away early.
+WireConnection::Error failureFrom(const asio::error_code& error) {
+  if (error == asio::error::eof) return WireConnection::Error::eof();
+  return WireConnection::Error::underlying(error.message());
+}
+
+}  // namespace
+
+WireConnection::Error WireConnection::Error::underlying(const std::string& text) {
+  return Error(Kind::underlying, "wire I/O error: " + text);
+}
+
+WireConnection::Error WireConnection::Error::oversize(std::size_t size) {
+  return Error(Kind::oversize, "wire frame size " + std::to_string(size) + " exceeds cap", size);
+}
+
+WireConnection::Error WireConnection::Error::eof() {
+  return Error(Kind::eof, "wire EOF before expected bytes");
+}
+
+WireConnection::WireConnection(asio::ip::tcp::socket socket)
+    : socket_(std::move(socket)), idleTimer_(socket_.get_executor()) {}
+
+void WireConnection::setIdleTimeout(std::optional<std::chrono::steady_clock::duration> timeout) {
+  idleTimeout_ = timeout;
+}
+
+asio::awaitable<void> WireConnection::sendLengthPrefixed(ByteView bytes) {
+  if (bytes.size() > maxFrameBytes) throw Error::oversize(bytes.size());
+  const auto length = static_cast<std::uint32_t>(bytes.size());
+  const std::array<std::uint8_t, lengthPrefixBytes> prefix = {
+      static_cast<std::uint8_t>(length >> 24), static_cast<std::uint8_t>(length >> 16),
+      static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)};
+  co_await sendRaw({asio::buffer(prefix), asio::buffer(bytes.data(), bytes.size())});
+}
+
+asio::awaitable<void> WireConnection::sendRaw(std::array<asio::const_buffer, 2> buffers) {
+  [[maybe_unused]] auto [error, written] =
+      co_await asio::async_write(socket_, buffers, TransferRemaining{}, asTuple);
+  if (error) throw Error::underlying(error.message());
+}
+
+asio::awaitable<Bytes> WireConnection::receiveLengthPrefixed() {
+  std::array<std::uint8_t, lengthPrefixBytes> prefix{};
+  co_await fill(prefix, partDeadline());
+  const std::uint32_t length = (std::uint32_t{prefix[0]} << 24) | (std::uint32_t{prefix[1]} << 16) |
+                               (std::uint32_t{prefix[2]} << 8) | std::uint32_t{prefix[3]};
+  if (length > maxFrameBytes) throw Error::oversize(length);
+  co_return co_await receiveExact(length);
+}
+
+asio::awaitable<Bytes> WireConnection::receiveExact(std::size_t count) {
+  Bytes body;
+  if (count == 0) co_return body;
+  const Deadline deadline = partDeadline();
+  std::size_t have = 0;
+  while (have < count) {
+    const std::size_t next = nextReceiveCapacity(have, count);
+    body.reserve(next);  // exactly this much, not the library's own growth factor
+    body.resize(next);
+    co_await fill(std::span(body).subspan(have, next - have), deadline);
+    have = next;
+  }
+  co_return body;
+}
+
+asio::awaitable<void> WireConnection::fill(std::span<std::uint8_t> into, Deadline deadline) {
+  const auto buffer = asio::buffer(into.data(), into.size());
+  if (!deadline) {
+    [[maybe_unused]] auto [error, read] =
+        co_await asio::async_read(socket_, buffer, TransferRemaining{}, asTuple);
+    if (error) throw failureFrom(error);
+    co_return;
+  }
+
+  // The read and the idle timer race in one group: whichever finishes first cancels the other, and
+  // the group completes only after both have, so no timer handler outlives this call.
+  idleTimer_.expires_at(*deadline);
+  [[maybe_unused]] auto [order, readError, read, timerError] =
+      co_await asio::experimental::make_parallel_group(
+          asio::async_read(socket_, buffer, TransferRemaining{}, asio::experimental::deferred),
+          idleTimer_.async_wait(asio::experimental::deferred))
+          .async_wait(asio::experimental::wait_for_one(), asio::use_awaitable);
+  // Data that arrived is kept even when the timer expired in the same instant.
+  if (!readError) co_return;
+  if (order[0] == 1 && !timerError) {
+    close();
+    throw Error::underlying(asio::error_code(asio::error::timed_out).message());
+  }
+  throw failureFrom(readError);
+}
+
+WireConnection::Deadline WireConnection::partDeadline() const {
+  if (!idleTimeout_) return std::nullopt;
+  return std::chrono::steady_clock::now() + *idleTimeout_;
+}
+
+std::size_t WireConnection::nextReceiveCapacity(std::size_t have, std::size_t want) {
+  if (have >= want) return want;
+  const std::size_t step = have == 0 ? firstReceiveStep : have;
+  return have + std::min(step, want - have);
+}
+
+void WireConnection::close() {
+  // Pending operations are aborted by the close itself. Closing a closed socket does nothing,
+  // and a failing close leaves nothing to retry: the descriptor is released either way.
+  asio::error_code ignored;
+  socket_.close(ignored);
+}
+
+}  // namespace ferrytide

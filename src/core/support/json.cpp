@@ -12,6 +12,14 @@ std::string encodeCompact(const Value& value) {
   }
 }
 
+std::string encodePretty(const Value& value) {
+  try {
+    return value.dump(2, ' ', false, nlohmann::json::error_handler_t::strict);
+  } catch (const nlohmann::json::exception& error) {
+    throw DecodeError(error.what());
+  }
+}
+
 Value parse(std::string_view text) {
   try {
     return Value::parse(text.begin(), text.end());
@@ -74,6 +82,12 @@ std::string requireString(const Value& object, std::string_view key) {
 
 std::int64_t requireInt64(const Value& object, std::string_view key) {
   return asInt64(require(object, key), key);
+}
+
+const Value& requireArray(const Value& object, std::string_view key) {
+  const Value& value = require(object, key);
+  if (!value.is_array()) wrongType(key, "an array");
+  return value;
 }
 
 std::optional<std::string> optionalString(const Value& object, std::string_view key) {

@@ -26,6 +26,8 @@ class DecodeError : public Error {
 // Compact, sorted keys, unescaped "/", UTF-8 kept as is. Throws DecodeError on text that is
 // not valid UTF-8 (it cannot be written as JSON).
 std::string encodeCompact(const Value& value);
+// The same, indented by two spaces per level, for files people may open.
+std::string encodePretty(const Value& value);
 
 Value parse(std::string_view text);
 Value parse(ByteView bytes);
@@ -35,6 +37,7 @@ Value parse(ByteView bytes);
 const Value& requireObject(const Value& value);
 std::string requireString(const Value& object, std::string_view key);
 std::int64_t requireInt64(const Value& object, std::string_view key);
+const Value& requireArray(const Value& object, std::string_view key);
 std::optional<std::string> optionalString(const Value& object, std::string_view key);
 std::optional<std::int64_t> optionalInt64(const Value& object, std::string_view key);
 

@@ -1,0 +1,377 @@
+#include "core/peers/peer_store.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "core/support/file_io.h"
+#include "core/support/json.h"
+#include "support/temp_dir.h"
+
+namespace ferrytide {
+namespace {
+
+using testing::TempDir;
+
+const std::string kKeyA = "q83vEjRWeJCrze8SNFZ4kKvN7xI0VniQq83vEjRWeJA=";
+const std::string kKeyB = "Q83xAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=";
+const std::string kKeyC = "3q2+796tvu/erb7v3q2+796tvu/erb7v3q2+796tvu8=";
+
+PeerRecord phone(const std::string& name, const std::string& key,
+                 const std::string& ip = "192.168.1.23", std::int64_t pairedAt = 1733480000000) {
+  return PeerRecord{.peer_pubkey = key,
+                    .peer_ip = ip,
+                    .peer_port = 47820,
+                    .peer_subnet = "192.168.1.0/24",
+                    .peer_hostname = name,
+                    .peer_mac = "",
+                    .paired_at_epoch_ms = pairedAt,
+                    .self_pubkey = "",
+                    .peer_fcm_token = "",
+                    .peer_android = "Android 14"};
+}
+
+std::string readText(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+void writeText(const std::filesystem::path& path, const std::string& text) {
+  std::filesystem::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// Content and inode: an atomic rewrite, even with the same bytes, gets a new inode.
+struct FileState {
+  std::string content;
+  ino_t inode = 0;
+  bool operator==(const FileState&) const = default;
+};
+
+FileState stateOf(const std::filesystem::path& path) {
+  struct stat info {};
+  EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+  return {readText(path), info.st_ino};
+}
+
+std::size_t entriesIn(const std::filesystem::path& folder) {
+  return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
+}
+
+template <typename Operation>
+std::string storeErrorOf(Operation operation, PeerStoreError::Kind kind) {
+  try {
+    operation();
+  } catch (const PeerStoreError& error) {
+    EXPECT_EQ(error.kind(), kind) << error.what();
+    return error.what();
+  }
+  ADD_FAILURE() << "no error";
+  return {};
+}
+
+TEST(PeerStoreTest, DefaultsToPeerJsonInTheApplicationDataFolder) {
+  TempDir temp;
+  const char* previous = std::getenv("XDG_DATA_HOME");
+  std::string saved = previous ? previous : "";
+  ::setenv("XDG_DATA_HOME", temp.path().c_str(), 1);
+  PeerStore store;
+  EXPECT_EQ(store.directoryURL(), temp / "Ferrytide");
+  EXPECT_EQ(store.fileURL(), temp / "Ferrytide" / "peer.json");
+  EXPECT_EQ(PeerStore(temp / "x", "other.json").fileURL(), temp / "x" / "other.json");
+  if (previous) {
+    ::setenv("XDG_DATA_HOME", saved.c_str(), 1);
+  } else {
+    ::unsetenv("XDG_DATA_HOME");
+  }
+}
+
+TEST(PeerStoreTest, MissingFileIsAnEmptyBookAndUpsertCreatesFolderAndFile) {
+  TempDir temp;
+  PeerStore store(temp / "data" / "Ferrytide");
+  EXPECT_TRUE(store.loadBook().peers.empty());
+  EXPECT_FALSE(store.mostRecent());
+  EXPECT_FALSE(store.resolve("pixel"));
+  EXPECT_FALSE(store.removeFirst([](const PeerRecord&) { return true; }));
+  EXPECT_FALSE(std::filesystem::exists(store.directoryURL()));
+
+  PeerRecord record = phone("Jürgen’s Pixel", kKeyA);
+  store.upsert(record);
+  EXPECT_EQ(store.loadBook(), PeerBook{{record}});
+  EXPECT_EQ(entriesIn(store.directoryURL()), 1u);
+}
+
+TEST(PeerStoreTest, FileIsIndentedWithSortedKeysPlainSlashesAndUtf8) {
+  TempDir temp;
+  PeerStore store(temp.path());
+  store.writeBook(PeerBook{{phone("Jürgen’s Pixel", kKeyC)}});
+  std::string text = readText(store.fileURL());
+
+  EXPECT_EQ(json::parse(text), PeerBook{{phone("Jürgen’s Pixel", kKeyC)}}.toJson());
+  EXPECT_EQ(text.rfind("{\n  \"peers\": [\n    {\n      \"paired_at_epoch_ms\": ", 0), 0u) << text;
+  EXPECT_NE(text.find("\"192.168.1.0/24\""), std::string::npos);
+  EXPECT_NE(text.find("\"" + kKeyC + "\""), std::string::npos);
+  EXPECT_NE(text.find("\"Jürgen’s Pixel\""), std::string::npos);
+
+  const char* sortedKeys[] = {
+      "paired_at_epoch_ms", "peer_android", "peer_fcm_token", "peer_hostname", "peer_ip",
+      "peer_mac",           "peer_port",    "peer_pubkey",    "peer_subnet",   "self_pubkey"};
+  std::size_t previous = 0;
+  for (const char* key : sortedKeys) {
+    std::size_t at = text.find("\"" + std::string(key) + "\": ");
+    ASSERT_NE(at, std::string::npos) << key;
+    EXPECT_GT(at, previous) << key;
+    previous = at;
+  }
+}
+
+TEST(PeerStoreTest, BareRecordFileLoadsAsBookOfOneAndIsUpgradedByTheNextWrite) {
+  TempDir temp;
+  PeerStore store(temp.path());
+  json::Value old = phone("Pixel 8", kKeyA).toJson();
+  old.erase("self_pubkey");
+  old.erase("peer_fcm_token");
+  old.erase("peer_android");
+  writeText(store.fileURL(), json::encodeCompact(old));
+
+  PeerRecord stored = phone("Pixel 8", kKeyA);
+  stored.peer_android = "";
+  EXPECT_EQ(store.loadBook(), PeerBook{{stored}});
+  EXPECT_EQ(store.mostRecent(), stored);
+
+  store.upsert(phone("Galaxy", kKeyC));
+  json::Value written = json::parse(readText(store.fileURL()));
+  EXPECT_EQ(written.size(), 1u);
+  EXPECT_EQ(written, (PeerBook{{stored, phone("Galaxy", kKeyC)}}.toJson()));
+}
+
+TEST(PeerStoreTest, UpsertReplacesByKeyAndMovesTheRecordToTheEnd) {
+  TempDir temp;
+  PeerStore store(temp.path());
+  store.upsert(phone("Pixel 8", kKeyA));
+  store.save(phone("Galaxy", kKeyC));
+  PeerRecord renamed = phone("Pixel 8 Pro", kKeyA, "10.0.0.5").withFcmToken("token-2");
+  store.upsert(renamed);
+  EXPECT_EQ(store.loadBook(), (PeerBook{{phone("Galaxy", kKeyC), renamed}}));
+}
+
+TEST(PeerStoreTest, UpsertReplacingStaleDropsTheSamePhoneUnderOlderKeys) {
+  TempDir temp;
+  PeerStore store(temp.path());
+  PeerRecord oldKey = phone("Pixel 8", kKeyA, "192.168.1.23", 1);
+  PeerRecord otherAddress = phone("Pixel 8", kKeyB, "192.168.1.99", 2);
+  PeerRecord otherName = phone("Galaxy", kKeyC, "192.168.1.23", 3);
+  store.writeBook(PeerBook{{oldKey, otherAddress, otherName}});
+
+  PeerRecord repaired =
+      phone("Pixel 8", "bmV3IGtleSBuZXcga2V5IG5ldyBrZXkgbmV3IGtleSA=", "192.168.1.23", 4);
+  EXPECT_EQ(store.upsertReplacingStale(repaired), std::vector<PeerRecord>{oldKey});
+  EXPECT_EQ(store.loadBook(), (PeerBook{{otherAddress, otherName, repaired}}));
+
+  // The same key again is an update, not a stale record.
+  EXPECT_TRUE(store.upsertReplacingStale(repaired.withFcmToken("t")).empty());
+  EXPECT_EQ(store.loadBook(), (PeerBook{{otherAddress, otherName, repaired.withFcmToken("t")}}));
+}
+
+TEST(PeerStoreTest, MostRecentPrefersTheEarliestOnATie) {
+  TempDir temp;
+  PeerStore store(temp.path());
+  store.writeBook(
+      PeerBook{{phone("Old", kKeyC, "10.0.0.1", 5), phone("First", kKeyA, "10.0.0.2", 9),
+                phone("Second", kKeyB, "10.0.0.3", 9)}});
+  EXPECT_EQ(store.mostRecent()->peer_hostname, "First");
+  EXPECT_EQ(store.load()->peer_hostname, "First");
+}
+
+TEST(PeerStoreTest, ResolvePrefersExactNamesThenNamePrefixesThenKeyPrefixes) {
+  TempDir temp;
+  PeerStore store(temp.path());
+  store.writeBook(
+      PeerBook{{phone("Pixel 8", kKeyA), phone("Pixel", kKeyB), phone("Émile's phone", kKeyC)}});
+  using Kind = PeerStoreError::Kind;
+
+  EXPECT_EQ(storeErrorOf([&] { store.resolve("pIx"); }, Kind::decode),
+            "PeerRecord decode failed: selector 'pIx' is ambiguous (matches: Pixel 8, Pixel)");
+  EXPECT_EQ(store.resolve("PIXEL")->peer_pubkey, kKeyB);
+  EXPECT_EQ(store.resolve("pixel 8")->peer_pubkey, kKeyA);
+  EXPECT_EQ(store.resolve("pixel ")->peer_pubkey, kKeyA);
+  // Letters outside ASCII are compared as they are.
+  EXPECT_EQ(store.resolve("ÉMILE")->peer_pubkey, kKeyC);
+
+  EXPECT_EQ(storeErrorOf([&] { store.resolve("Q83"); }, Kind::decode),
+            "PeerRecord decode failed: selector 'Q83' is ambiguous on pubkey prefix");
+  EXPECT_EQ(store.resolve("Q83V")->peer_pubkey, kKeyA);
+  EXPECT_EQ(store.resolve("3q2+")->peer_pubkey, kKeyC);
+  EXPECT_FALSE(store.resolve("galaxy"));
+}
+
+TEST(PeerStoreTest, RemoveFirstTakesTheFirstMatchAndWritesNothingWithoutOne) {
+  TempDir temp;
+  PeerStore store(temp.path());
+  store.writeBook(PeerBook{{phone("A", kKeyA), phone("B", kKeyB, "10.0.0.9"), phone("C", kKeyC)}});
+  FileState before = stateOf(store.fileURL());
+
+  EXPECT_FALSE(store.removeFirst([](const PeerRecord& r) { return r.peer_hostname == "Z"; }));
+  EXPECT_EQ(stateOf(store.fileURL()), before);
+
+  auto removed = store.removeFirst([](const PeerRecord& r) { return r.peer_ip == "192.168.1.23"; });
+  EXPECT_EQ(removed, phone("A", kKeyA));
+  EXPECT_EQ(store.loadBook(), (PeerBook{{phone("B", kKeyB, "10.0.0.9"), phone("C", kKeyC)}}));
+}
+
+TEST(PeerStoreTest, DamagedFileFailsEveryCallAndIsNeverRewritten) {
+  std::string good = json::encodeCompact(phone("Pixel 8", kKeyA).toJson());
+  json::Value noMac = phone("Pixel 8", kKeyA).toJson();
+  noMac.erase("peer_mac");
+  auto withValue = [](const char* key, json::Value value) {
+    json::Value record = phone("Pixel 8", kKeyA).toJson();
+    record[key] = std::move(value);
+    return json::encodeCompact(record);
+  };
+
+  struct Case {
+    std::string content;
+    std::string expected;
+    bool wholeText;  // false: the library's parse error follows the given beginning
+  };
+  const std::string parseError = "PeerRecord decode failed: [json.exception.parse_error.101]";
+  const Case cases[] = {
+      {"", parseError, false},
+      {"peers: none", parseError, false},
+      {"{\"peers\": [" + good, parseError, false},
+      {"{\"peer_hostname\": \"\xff\"}", parseError, false},
+      {"[]", "PeerRecord decode failed: expected a JSON object", true},
+      {"42", "PeerRecord decode failed: expected a JSON object", true},
+      {"{}", "PeerRecord decode failed: key \"peer_pubkey\" not found", true},
+      {"{\"peers\": {}}", "PeerRecord decode failed: key \"peers\" is not an array", true},
+      {"{\"peers\": [" + good + ", " + json::encodeCompact(noMac) + "]}",
+       "PeerRecord decode failed: peers[1]: key \"peer_mac\" not found", true},
+      {json::encodeCompact(noMac), "PeerRecord decode failed: key \"peer_mac\" not found", true},
+      {withValue("peer_mac", nullptr), "PeerRecord decode failed: key \"peer_mac\" not found",
+       true},
+      {withValue("peer_port", "47820"),
+       "PeerRecord decode failed: key \"peer_port\" is not a signed 64-bit integer", true},
+      {withValue("peer_port", 47820.5),
+       "PeerRecord decode failed: key \"peer_port\" is not a signed 64-bit integer", true},
+      {withValue("paired_at_epoch_ms", 18446744073709551615ULL),
+       "PeerRecord decode failed: key \"paired_at_epoch_ms\" is not a signed 64-bit integer", true},
+      {withValue("peer_fcm_token", false),
+       "PeerRecord decode failed: key \"peer_fcm_token\" is not a string", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.content);
+    TempDir temp;
+    PeerStore store(temp.path());
+    writeText(store.fileURL(), c.content);
+    FileState before = stateOf(store.fileURL());
+    using Kind = PeerStoreError::Kind;
+
+    std::string message = storeErrorOf([&] { store.loadBook(); }, Kind::decode);
+    if (c.wholeText) {
+      EXPECT_EQ(message, c.expected);
+    } else {
+      EXPECT_EQ(message.rfind(c.expected, 0), 0u) << message;
+    }
+    EXPECT_EQ(storeErrorOf([&] { store.upsert(phone("New", kKeyB)); }, Kind::decode), message);
+    EXPECT_EQ(storeErrorOf([&] { store.upsertReplacingStale(phone("New", kKeyB)); }, Kind::decode),
+              message);
+    EXPECT_EQ(storeErrorOf([&] { store.removeFirst([](const PeerRecord&) { return true; }); },
+                           Kind::decode),
+              message);
+    EXPECT_EQ(storeErrorOf([&] { store.resolve("x"); }, Kind::decode), message);
+    EXPECT_EQ(stateOf(store.fileURL()), before);
+  }
+}
+
+TEST(PeerStoreTest, UnreadableFileIsAReadError) {
+  TempDir temp;
+  PeerStore store(temp.path(), "peer.json");
+  std::filesystem::create_directories(store.fileURL() / "inside");
+  EXPECT_EQ(storeErrorOf([&] { store.loadBook(); }, PeerStoreError::Kind::read),
+            "PeerRecord read failed: " + store.fileURL().string() + ": Is a directory");
+  EXPECT_EQ(storeErrorOf([&] { store.writeBook(PeerBook{}); }, PeerStoreError::Kind::write)
+                .rfind("PeerRecord write failed: " + store.fileURL().string() + ": ", 0),
+            0u);
+  EXPECT_TRUE(std::filesystem::exists(store.fileURL() / "inside"));
+}
+
+TEST(PeerStoreTest, FolderThatCannotBeMadeIsADirectoryCreateError) {
+  PeerStore store("/proc/ferrytide-peer-store-test/Ferrytide");
+  EXPECT_EQ(storeErrorOf([&] { store.upsert(phone("Pixel 8", kKeyA)); },
+                         PeerStoreError::Kind::directoryCreate)
+                .rfind("could not create storage directory: /proc/ferrytide-peer-store-test: ", 0),
+            0u);
+}
+
+TEST(PeerStoreTest, FailedEncodingLeavesTheOldFile) {
+  TempDir temp;
+  PeerStore store(temp.path());
+  store.upsert(phone("Pixel 8", kKeyA));
+  FileState before = stateOf(store.fileURL());
+  // Text that is not UTF-8 cannot be written as JSON.
+  std::string message = storeErrorOf([&] { store.upsert(phone("bad \xff name", kKeyB)); },
+                                     PeerStoreError::Kind::write);
+  EXPECT_EQ(message.rfind("PeerRecord write failed: ", 0), 0u);
+  EXPECT_EQ(stateOf(store.fileURL()), before);
+}
+
+// Lowers the largest file this process may write, so that a write fails part-way like on a
+// full disk; puts the limit back when it ends.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &saved_);
+    previousHandler_ = ::signal(SIGXFSZ, SIG_IGN);
+    rlimit lowered = saved_;
+    lowered.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &lowered);
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &saved_);
+    ::signal(SIGXFSZ, previousHandler_);
+  }
+
+ private:
+  rlimit saved_{};
+  sighandler_t previousHandler_;
+};
+
+TEST(PeerStoreTest, WriteThatFailsPartWayLeavesTheOldFileAndNoTemporary) {
+  TempDir temp;
+  PeerStore store(temp.path());
+  store.upsert(phone("Pixel 8", kKeyA));
+  FileState before = stateOf(store.fileURL());
+
+  std::string message;
+  {
+    FileSizeLimit limit(before.content.size() + 16);
+    message =
+        storeErrorOf([&] { store.upsert(phone("Galaxy", kKeyC)); }, PeerStoreError::Kind::write);
+  }
+  EXPECT_EQ(message, "PeerRecord write failed: " + store.fileURL().string() + ": File too large");
+  EXPECT_EQ(stateOf(store.fileURL()), before);
+  EXPECT_EQ(entriesIn(temp.path()), 1u);
+}
+
+TEST(PeerStoreTest, WipeRemovesTheFileAndIsFineWithoutOne) {
+  TempDir temp;
+  PeerStore store(temp.path());
+  store.upsert(phone("Pixel 8", kKeyA));
+  store.wipe();
+  EXPECT_FALSE(std::filesystem::exists(store.fileURL()));
+  EXPECT_NO_THROW(store.wipe());
+  EXPECT_TRUE(store.loadBook().peers.empty());
+
+  std::filesystem::create_directories(store.fileURL() / "inside");
+  EXPECT_THROW(store.wipe(), file_io::FileError);
+}
+
+}  // namespace
+}  // namespace ferrytide

@@ -1,0 +1,223 @@
+#include "core/peers/qr_renderer.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "core/support/base64.h"
+#include "support/temp_dir.h"
+
+namespace ferrytide {
+namespace {
+
+using testing::TempDir;
+namespace qr = QRRenderer;
+
+PairingPayload samplePayload(std::string hostname = "Studio") {
+  PairingPayload payload;
+  payload.peer_pubkey = base64::encode(Bytes(32, 0xff));
+  payload.peer_ip = "192.168.1.37";
+  payload.peer_port = 47819;
+  payload.peer_subnet = "192.168.1.0/24";
+  payload.peer_hostname = std::move(hostname);
+  payload.peer_mac = "0a:11:22:33:44:55";
+  payload.pairing_secret = base64::encode(Bytes(32, 0xfb));
+  return payload;
+}
+
+bool dark(const qr::Bitmap& bitmap, std::size_t x, std::size_t y) {
+  return bitmap.pixels[y * bitmap.bytesPerRow + x * 4] < 128;
+}
+
+// A bitmap of the given RGBA rows, each row followed by `padding` unused bytes.
+qr::Bitmap bitmapOf(const std::vector<std::vector<std::array<std::uint8_t, 4>>>& rows,
+                    std::size_t padding = 0) {
+  qr::Bitmap bitmap;
+  bitmap.height = rows.size();
+  bitmap.width = rows.empty() ? 0 : rows[0].size();
+  bitmap.bytesPerRow = bitmap.width * 4 + padding;
+  for (const auto& row : rows) {
+    for (const auto& pixel : row)
+      bitmap.pixels.insert(bitmap.pixels.end(), pixel.begin(), pixel.end());
+    bitmap.pixels.insert(bitmap.pixels.end(), padding, 0x00);
+  }
+  return bitmap;
+}
+
+std::vector<std::string> splitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  EXPECT_EQ(start, text.size()) << "text after the last newline";
+  return lines;
+}
+
+// The (top dark, bottom dark) pairs a line stands for, read back from its characters.
+std::vector<std::pair<bool, bool>> pairsOf(const std::string& line) {
+  std::vector<std::pair<bool, bool>> pairs;
+  for (std::size_t i = 0; i < line.size();) {
+    if (line[i] == ' ') {
+      pairs.emplace_back(false, false);
+      ++i;
+      continue;
+    }
+    std::string glyph = line.substr(i, 3);
+    if (glyph == "\u2588")
+      pairs.emplace_back(true, true);
+    else if (glyph == "\u2580")
+      pairs.emplace_back(true, false);
+    else if (glyph == "\u2584")
+      pairs.emplace_back(false, true);
+    else
+      ADD_FAILURE() << "unexpected character at " << i << " in " << line;
+    i += 3;
+  }
+  return pairs;
+}
+
+TEST(QRRendererTest, PngFileDecodesToTheIdenticalJsonBytesAndReplacesTheFile) {
+  TempDir temp;
+  auto path = temp / "pair.png";
+  std::ofstream(path) << "an older file";
+  for (const std::string& hostname :
+       {std::string("Studio"), std::string("Zoë's Laptop \u65e5\u672c")}) {
+    PairingPayload payload = samplePayload(hostname);
+    qr::writePNG(payload, path, 8);
+    EXPECT_EQ(qr::decode(path), payload.jsonString()) << hostname;
+
+    qr::Bitmap read = qr::readPNG(path);
+    qr::Bitmap made = qr::makeImage(payload, 8);
+    EXPECT_EQ(read.width, made.width);
+    EXPECT_EQ(read.height, made.height);
+    EXPECT_EQ(read.pixels, made.pixels);
+  }
+  EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+
+TEST(QRRendererTest, ImageHasAFourModuleQuietZoneAndScalesEveryModule) {
+  Bytes data = toBytes("ferrytide");
+  qr::Bitmap one = qr::makeImage(data, 1);
+  qr::Bitmap three = qr::makeImage(data, 3);
+  ASSERT_EQ(one.width, one.height);
+  ASSERT_EQ(three.width, one.width * 3);
+  ASSERT_EQ(three.height, one.height * 3);
+  EXPECT_EQ(one.width, 21u + 8u);  // the smallest QR symbol is 21 modules wide
+
+  for (std::size_t y = 0; y < three.height; ++y) {
+    for (std::size_t x = 0; x < three.width; ++x) {
+      ASSERT_EQ(dark(three, x, y), dark(one, x / 3, y / 3)) << x << "," << y;
+    }
+  }
+  for (std::size_t i = 0; i < one.width; ++i) {
+    for (std::size_t border = 0; border < 4; ++border) {
+      EXPECT_FALSE(dark(one, i, border) || dark(one, border, i) ||
+                   dark(one, i, one.height - 1 - border) || dark(one, one.width - 1 - border, i));
+    }
+  }
+  // The top-left finder pattern starts right inside the quiet zone.
+  EXPECT_TRUE(dark(one, 4, 4));
+  EXPECT_EQ(qr::decode(three), "ferrytide");
+}
+
+TEST(QRRendererTest, AsciiHasHalfAsManyLinesAsPixelRowsAndFollowsTheBitmap) {
+  PairingPayload payload = samplePayload();
+  qr::Bitmap bitmap = qr::makeImage(payload, 1);
+  std::vector<std::string> lines = splitLines(qr::renderASCII(payload));
+
+  ASSERT_EQ(lines.size(), (bitmap.height + 1) / 2);
+  for (std::size_t line = 0; line < lines.size(); ++line) {
+    auto pairs = pairsOf(lines[line]);
+    ASSERT_EQ(pairs.size(), bitmap.width) << "line " << line;
+    for (std::size_t x = 0; x < bitmap.width; ++x) {
+      std::size_t y = line * 2;
+      bool bottom = y + 1 < bitmap.height && dark(bitmap, x, y + 1);
+      EXPECT_EQ(pairs[x], std::make_pair(dark(bitmap, x, y), bottom)) << x << "," << y;
+    }
+  }
+  EXPECT_EQ(lines[0], std::string(bitmap.width, ' '));  // quiet zone
+}
+
+TEST(QRRendererTest, AsciiOfOddHeightEndsWithUpperHalfBlocksAndReadsTheRedByte) {
+  const std::array<std::uint8_t, 4> D{0, 0, 0, 255}, L{255, 255, 255, 255};
+  const std::array<std::uint8_t, 4> redDark{127, 255, 255, 255}, redLight{128, 0, 0, 255};
+  qr::Bitmap bitmap = bitmapOf({{D, L, D, redLight}, {L, D, D, L}, {D, L, redDark, redLight}},
+                               /*padding=*/8);
+  EXPECT_EQ(qr::renderASCII(bitmap), "\u2580\u2584\u2588 \n\u2580 \u2580 \n");
+
+  qr::Bitmap oneRow = bitmapOf({{L, D}});
+  EXPECT_EQ(qr::renderASCII(oneRow), " \u2580\n");
+}
+
+TEST(QRRendererTest, BitmapWhosePixelsDoNotMatchItsSizesIsRefused) {
+  qr::Bitmap bitmap = qr::makeImage(toBytes("x"), 1);
+  bitmap.pixels.pop_back();
+  try {
+    qr::renderASCII(bitmap);
+    FAIL() << "a short pixel buffer was rendered";
+  } catch (const qr::Error& error) {
+    EXPECT_STREQ(error.what(), "CIContext.createCGImage failed");
+  }
+  EXPECT_THROW(qr::decode(bitmap), qr::Error);
+}
+
+TEST(QRRendererTest, ImageWithoutQRCodeFailsToDecode) {
+  const std::array<std::uint8_t, 4> L{255, 255, 255, 255}, D{0, 0, 0, 255};
+  std::vector<std::vector<std::array<std::uint8_t, 4>>> stripes(64);
+  for (std::size_t y = 0; y < stripes.size(); ++y) stripes[y].assign(64, (y / 8) % 2 ? D : L);
+
+  std::vector<qr::Bitmap> images = {bitmapOf(stripes), qr::Bitmap{}};
+  for (const qr::Bitmap& image : images) {
+    try {
+      qr::decode(image);
+      FAIL() << "a code was found";
+    } catch (const qr::Error& error) {
+      EXPECT_EQ(error.kind(), qr::Error::Kind::decodeFailed);
+      EXPECT_STREQ(error.what(), "QR decode failed: no QR symbol found in image");
+    }
+  }
+}
+
+TEST(QRRendererTest, FileThatIsNotAReadablePngFailsToDecode) {
+  TempDir temp;
+  std::ofstream(temp / "text.png") << "not a png";
+  for (const auto& path : {temp / "text.png", temp / "missing.png"}) {
+    try {
+      qr::decode(path);
+      FAIL() << path;
+    } catch (const qr::Error& error) {
+      EXPECT_EQ(error.kind(), qr::Error::Kind::decodeFailed);
+      EXPECT_TRUE(error.description().starts_with("QR decode failed: " + path.string()))
+          << error.what();
+    }
+  }
+}
+
+TEST(QRRendererTest, DataTooLongForAQRCodeFailsInTheGenerator) {
+  try {
+    qr::makeImage(Bytes(3000, 'a'), 1);
+    FAIL() << "3000 bytes fitted a QR code at level M";
+  } catch (const qr::Error& error) {
+    EXPECT_EQ(error.kind(), qr::Error::Kind::filterFailed);
+    EXPECT_STREQ(error.what(), "CIFilter.qrCodeGenerator produced no output");
+  }
+}
+
+TEST(QRRendererTest, UnwritableDestinationFailsWithPngFailed) {
+  TempDir temp;
+  try {
+    qr::writePNG(samplePayload(), temp / "missing-folder" / "pair.png", 8);
+    FAIL() << "wrote into a folder that does not exist";
+  } catch (const qr::Error& error) {
+    EXPECT_EQ(error.kind(), qr::Error::Kind::pngFailed);
+    EXPECT_STREQ(error.what(), "CGImageDestination PNG write failed");
+  }
+  EXPECT_FALSE(std::filesystem::exists(temp / "missing-folder"));
+}
+
+}  // namespace
+}  // namespace ferrytide

@@ -39,6 +39,7 @@ PairAdvert makePairAdvert(std::string_view peer_pubkey, std::string_view peer_ip
 // open. Publishing runs on a thread of its own; start() and stop() return without waiting for
 // the network. A failure to publish is logged as "Ferrytide pair advert failed: " and the
 // reason, and pairing goes on without the advert (the QR code still works). Nothing throws.
+// start(), stop() and destruction belong to the owner's thread; waitForOutcome() to any.
 class PairAdvertiser {
  public:
   static constexpr std::string_view serviceType = "_ferrytide-pair._tcp";

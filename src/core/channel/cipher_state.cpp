@@ -49,6 +49,9 @@ Bytes CipherState::decryptWithAD(ByteView ciphertext, ByteView ad) {
 void CipherState::decryptWithAD(ByteView ciphertext, ByteView ad,
                                 std::initializer_list<crypto::MutableByteView> outParts) {
   if (!cipher_) {
+    std::size_t total = 0;
+    for (crypto::MutableByteView part : outParts) total += part.size();
+    if (total != ciphertext.size()) throw crypto::CryptoError("open output has wrong size");
     const std::uint8_t* input = ciphertext.data();
     for (crypto::MutableByteView part : outParts) {
       std::copy(input, input + part.size(), part.data());

@@ -10,6 +10,7 @@
 #include <openssl/rand.h>
 
 #include <limits>
+#include <mutex>
 #include <string>
 
 namespace ferrytide::crypto {
@@ -92,6 +93,10 @@ struct X25519PublicKey::Handle {
 };
 struct X25519PrivateKey::Handle {
   std::unique_ptr<EVP_PKEY, PkeyDeleter> key;
+  // Setting up a key-agreement context costs more than the agreement itself (the library
+  // looks the algorithm up by name each time), so each key keeps one, made on first use.
+  mutable std::mutex deriveLock;
+  mutable PkeyCtxPtr deriveContext;
 };
 
 X25519PublicKey::X25519PublicKey(std::array<std::uint8_t, kKeyBytes> raw,
@@ -125,8 +130,19 @@ std::array<std::uint8_t, kKeyBytes> rawPublicOf(EVP_PKEY* key) {
 }  // namespace
 
 X25519PrivateKey X25519PrivateKey::generate() {
-  EVP_PKEY* key = EVP_PKEY_Q_keygen(nullptr, nullptr, "X25519");
-  if (key == nullptr) fail("X25519 key generation failed");
+  // One generation context per thread, for the same reason as the key-agreement context.
+  thread_local PkeyCtxPtr context;
+  if (!context) {
+    context.reset(EVP_PKEY_CTX_new_from_name(nullptr, "X25519", nullptr));
+    if (!context || EVP_PKEY_keygen_init(context.get()) != 1) {
+      context.reset();
+      fail("X25519 key generation failed");
+    }
+  }
+  EVP_PKEY* key = nullptr;
+  if (EVP_PKEY_generate(context.get(), &key) != 1 || key == nullptr) {
+    fail("X25519 key generation failed");
+  }
   auto handle = std::make_shared<Handle>();
   handle->key.reset(key);
   X25519PublicKey publicKey = X25519PublicKey::fromRaw(rawPublicOf(key));
@@ -154,14 +170,24 @@ SecretKey X25519PrivateKey::rawRepresentation() const {
 }
 
 SecretKey X25519PrivateKey::sharedSecret(const X25519PublicKey& peer) const {
-  PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, handle_->key.get(), nullptr));
-  if (!ctx) fail("X25519 context allocation failed");
-  check(EVP_PKEY_derive_init(ctx.get()), "X25519 derive init failed");
-  check(EVP_PKEY_derive_set_peer_ex(ctx.get(), peer.handle_->key.get(), 0),
-        "X25519 peer key rejected");
+  std::lock_guard guard(handle_->deriveLock);
+  PkeyCtxPtr& ctx = handle_->deriveContext;
+  if (!ctx) {
+    ctx.reset(EVP_PKEY_CTX_new_from_pkey(nullptr, handle_->key.get(), nullptr));
+    if (!ctx) fail("X25519 context allocation failed");
+    if (EVP_PKEY_derive_init(ctx.get()) != 1) {
+      ctx.reset();
+      fail("X25519 derive init failed");
+    }
+  }
   SecretKey secret;
   std::size_t length = SecretKey::size();
-  check(EVP_PKEY_derive(ctx.get(), secret.data(), &length), "X25519 key agreement failed");
+  if (EVP_PKEY_derive_set_peer_ex(ctx.get(), peer.handle_->key.get(), 0) != 1 ||
+      EVP_PKEY_derive(ctx.get(), secret.data(), &length) != 1) {
+    std::string reason = libraryError("X25519 key agreement failed");
+    ctx.reset();  // a failed agreement may leave the context half set up
+    throw CryptoError(reason);
+  }
   if (length != SecretKey::size()) throw CryptoError("X25519 shared secret has wrong length");
   return secret;
 }

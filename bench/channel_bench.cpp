@@ -260,8 +260,9 @@ int main(int argc, char** argv) {
   Summary open = measure(runs, [] { return framerOpenRate(64); });
   printRow("TransportFramer seal, 1 MiB binary frames", formatRate(seal, kMB, "MB/s"),
            ratio(seal.median, raw.median, 0.9).c_str());
-  printRow("TransportFramer open, 1 MiB binary frames", formatRate(open, kMB, "MB/s"),
-           ratio(open.median, raw.median, 0.9).c_str());
+  char openRatio[64];
+  std::snprintf(openRatio, sizeof openRatio, "%.2fx (no target)", open.median / raw.median);
+  printRow("TransportFramer open, 1 MiB binary frames", formatRate(open, kMB, "MB/s"), openRatio);
 
   std::size_t streamBytes = streamMiB << 20;
   Summary tcp = measure(runs, [&] { return rawTcpRate(streamBytes); });

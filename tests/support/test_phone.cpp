@@ -53,6 +53,16 @@ asio::awaitable<void> TestPhone::sendChunk(ByteView bytes) {
 
 asio::awaitable<void> TestPhone::sendChunkCut(ByteView bytes, std::size_t wireBytes) {
   const Bytes sealed = framer_->encodeBinary(bytes);
+  co_await sendCut(sealed, wireBytes);
+}
+
+asio::awaitable<void> TestPhone::sendMessageCut(const TransportMessage& message,
+                                                std::size_t wireBytes) {
+  const Bytes sealed = framer_->encodeJSON(message);
+  co_await sendCut(sealed, wireBytes);
+}
+
+asio::awaitable<void> TestPhone::sendCut(const Bytes& sealed, std::size_t wireBytes) {
   const auto length = static_cast<std::uint32_t>(sealed.size());
   Bytes onWire(WireConnection::lengthPrefixBytes + sealed.size());
   for (std::size_t i = 0; i < WireConnection::lengthPrefixBytes; ++i) {

@@ -44,6 +44,8 @@ class TestPhone {
   // Only the first `wireBytes` bytes of the chunk's frame as it goes on the wire, length prefix
   // included: a connection cut inside a frame.
   asio::awaitable<void> sendChunkCut(ByteView bytes, std::size_t wireBytes);
+  // Likewise for a control message.
+  asio::awaitable<void> sendMessageCut(const TransportMessage& message, std::size_t wireBytes);
   asio::awaitable<DecodedFrame> receive();
 
   // Sends the offer and returns the answer, which must be a Resume (std::runtime_error else).
@@ -69,6 +71,8 @@ class TestPhone {
   WireConnection& wire() { return *wire_; }
 
  private:
+  asio::awaitable<void> sendCut(const Bytes& sealed, std::size_t wireBytes);
+
   crypto::X25519PrivateKey staticKey_;
   Bytes prologue_;
   std::optional<WireConnection> wire_;

@@ -60,12 +60,12 @@ TEST(CollisionResolverTest, AllNumberedNamesTakenFallsBackToAnUpperCaseUUIDName)
     const std::string name = "photo " + std::to_string(n) + ".jpg" + (n % 2 ? ".partial" : "");
     writeFileBytes(dir / name, {});
   }
-  const std::regex uuidName("photo-[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-"
-                            "[0-9A-F]{12}\\.jpg");
+  const std::regex uuidName(
+      "photo-[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-"
+      "[0-9A-F]{12}\\.jpg");
 
   const auto target = CollisionResolver::resolveTarget(dir.path(), "photo.jpg", "T1");
-  EXPECT_TRUE(std::regex_match(target.finalURL.filename().string(), uuidName))
-      << target.finalURL;
+  EXPECT_TRUE(std::regex_match(target.finalURL.filename().string(), uuidName)) << target.finalURL;
   EXPECT_EQ(target.partialURL.string(), target.finalURL.string() + ".partial");
   EXPECT_EQ(target.resumeOffset, 0);
 
@@ -90,8 +90,8 @@ TEST(CollisionResolverTest, MoveToFreeNameNeverReplacesAFileThatTookTheNameMeanw
   writeFileBytes(dir / "photo.jpg", toBytes("someone else's"));
   writeFileBytes(dir / "photo 2.jpg", toBytes("another one"));
 
-  const auto savedAt = CollisionResolver::moveToFreeName(dir / "photo.jpg.partial",
-                                                         dir / "photo.jpg", dir.path(), "photo.jpg");
+  const auto savedAt = CollisionResolver::moveToFreeName(
+      dir / "photo.jpg.partial", dir / "photo.jpg", dir.path(), "photo.jpg");
 
   EXPECT_EQ(savedAt, dir / "photo 3.jpg");
   EXPECT_EQ(readFileBytes(savedAt), toBytes("received"));

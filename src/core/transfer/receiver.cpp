@@ -420,7 +420,7 @@ asio::awaitable<void> Receiver::listen(std::shared_ptr<const Callbacks> callback
   Listener& listener = *listener_;
   if (listener.stopRequested) throw Error::listenerStopped(kStreamCompleted);
   openAcceptor();
-  if (options_.onListening) options_.onListening(listener.boundPort);
+  invoke(options_.onListening, listener.boundPort.load());
 
   auto retryDelay = options_.acceptRetryMin;
   while (!listener.stopRequested) {
@@ -438,6 +438,7 @@ asio::awaitable<void> Receiver::listen(std::shared_ptr<const Callbacks> callback
     log().warning("accept failed: " + error.message() + "; accepting again after " +
                   std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(retryDelay).count()) +
                   " ms");
+    invoke(options_.onAcceptFailed, error.message());
     co_await pauseAfterAcceptError(retryDelay);
     retryDelay = std::min(retryDelay * 2, options_.acceptRetryMax);
   }

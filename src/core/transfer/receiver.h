@@ -35,6 +35,8 @@ struct ReceiverOptions {
   ActiveTransfers* activeTransfers = &ActiveTransfers::shared();
   // Called on the receiver's executor once listening, with the bound port.
   std::function<void(std::uint16_t)> onListening;
+  // Told the system's description of every failed accept, for diagnostics.
+  std::function<void(const std::string&)> onAcceptFailed;
   // After a failed accept (for example when the process is out of file descriptors) the
   // listener pauses this long, doubling up to acceptRetryMax, and accepts again.
   std::chrono::steady_clock::duration acceptRetryMin = std::chrono::milliseconds(100);

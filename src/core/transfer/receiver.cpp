@@ -11,6 +11,7 @@
 #include "core/channel/transport_framer.h"
 #include "core/channel/wire_connection.h"
 #include "core/support/base64.h"
+#include "core/support/file_io.h"
 #include "core/support/json.h"
 #include "core/support/log.h"
 #include "core/transfer/receive_error.h"
@@ -268,6 +269,7 @@ class Receiver::Connection {
     }
     file_.recordOffer(offer);
     co_await takeOver(offer.transfer_id);
+    createSaveFolder();
     Bytes frame = seal(file_.openPartial());
     co_await wire_->sendLengthPrefixed(frame);
     co_return std::nullopt;
@@ -288,6 +290,15 @@ class Receiver::Connection {
       co_await timer.async_wait(asio::use_awaitable);
       // Superseded in turn while waiting.
       if (!wire_->socket().is_open()) throw ReceiveError::wire("connection cancelled");
+    }
+  }
+
+  // A save folder that was removed while the receiver ran is made again.
+  void createSaveFolder() {
+    try {
+      file_io::createDirectories(receiver_.downloadsDir_);
+    } catch (const Error& error) {
+      throw ReceiveError::fileWriteFailed(error.description());
     }
   }
 

@@ -161,7 +161,7 @@ class ReceiverTest : public ::testing::Test {
 
   void startReceiver(ReceiverOptions options, std::vector<crypto::X25519PublicKey> expected) {
     receiver = std::make_unique<Receiver>(io.get_executor(), computerKey, std::move(expected),
-                                          downloads.path(), 0, toBytes(kFerrytidePrologue),
+                                          saveFolder, 0, toBytes(kFerrytidePrologue),
                                           std::move(options));
     Receiver::Callbacks callbacks;
     callbacks.onTransfer = [this](const ReceivedFile& file) { files.push_back(file); };
@@ -230,6 +230,7 @@ class ReceiverTest : public ::testing::Test {
   ActiveTransfers transfers;
   crypto::X25519PrivateKey computerKey = crypto::X25519PrivateKey::generate();
   crypto::X25519PrivateKey phoneKey = crypto::X25519PrivateKey::generate();
+  std::filesystem::path saveFolder = downloads.path();
   asio::io_context io;
   std::unique_ptr<Receiver> receiver;
 
@@ -271,6 +272,17 @@ TEST_F(ReceiverTest, PairedPhoneSendsFile) {
   EXPECT_EQ(received.resumedFromOffset, 0);
   EXPECT_EQ(received.remoteEndpoint.rfind("127.0.0.1:", 0), 0u) << received.remoteEndpoint;
   EXPECT_EQ(folderNames(downloads.path()), std::vector<std::string>{"photo.jpg"});
+  EXPECT_EQ(errors, std::vector<std::string>{});
+}
+
+TEST_F(ReceiverTest, MissingSaveFolderIsCreated) {
+  saveFolder = downloads / "Downloads";
+  startReceiver();
+  const FileToSend file{"a.txt", pattern(10, 1), "T-folder"};
+  spawnPhone(pairedPhoneSendsFile(port(), phoneKey, file));
+  ASSERT_TRUE(runUntil([&] { return phonesDone == 1; }));
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(readFile(saveFolder / "a.txt"), file.content);
   EXPECT_EQ(errors, std::vector<std::string>{});
 }
 

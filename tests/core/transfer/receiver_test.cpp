@@ -12,6 +12,9 @@
 #include <chrono>
 #include <fstream>
 #include <functional>
+#include <future>
+#include <mutex>
+#include <thread>
 #include <sstream>
 
 #include "core/channel/noise_handshake.h"
@@ -745,6 +748,77 @@ TEST_F(ReceiverTest, StopBeforeRunMeansItNeverListens) {
   asio::co_spawn(io, receiver->run({}), [this](std::exception_ptr failure) { runEnd = failure; });
   stopReceiver();
   EXPECT_FALSE(receiver->boundPort());
+}
+
+
+// The receiver's own io_context on two threads, as an application may run it; the phones run on
+// the test's thread.
+TEST(ReceiverThreadsTest, ManyPhonesAtOnceOnTwoNetworkThreads) {
+  TempDir downloads;
+  TempDir state;
+  ActiveTransfers transfers;
+  const auto phoneKey = crypto::X25519PrivateKey::generate();
+  constexpr int kPhones = 24;
+
+  asio::io_context network;
+  std::promise<std::uint16_t> listening;
+  ReceiverOptions options;
+  options.listenAddress = asio::ip::address_v4::loopback();
+  options.peerStore = PeerStore(state.path());
+  options.activeTransfers = &transfers;
+  options.onListening = [&](std::uint16_t port) { listening.set_value(port); };
+  Receiver receiver(network.get_executor(), crypto::X25519PrivateKey::generate(), phoneKey.publicKey(),
+                    downloads.path(), 0, toBytes(kFerrytidePrologue), std::move(options));
+  std::mutex lock;
+  std::vector<ReceivedFile> files;
+  std::vector<std::string> errors;
+  Receiver::Callbacks callbacks;
+  callbacks.onTransfer = [&](const ReceivedFile& file) {
+    std::lock_guard guard(lock);
+    files.push_back(file);
+  };
+  callbacks.onError = [&](const std::exception& error) {
+    std::lock_guard guard(lock);
+    errors.push_back(error.what());
+  };
+  std::promise<std::exception_ptr> runEnd;
+  asio::co_spawn(network, receiver.run(std::move(callbacks)),
+                 [&](std::exception_ptr failure) { runEnd.set_value(failure); });
+  std::thread first([&] { network.run(); });
+  std::thread second([&] { network.run(); });
+  auto port = listening.get_future();
+  ASSERT_EQ(port.wait_for(10s), std::future_status::ready);
+  const std::uint16_t receiverPort = port.get();
+
+  asio::io_context phones;
+  int done = 0;
+  std::vector<std::string> phoneFailures;
+  for (int i = 0; i < kPhones; ++i) {
+    FileToSend file{"file " + std::to_string(i) + ".bin", pattern(70'000, static_cast<std::uint8_t>(i)),
+                    "T-" + std::to_string(i)};
+    asio::co_spawn(phones, pairedPhoneSendsFile(receiverPort, phoneKey, std::move(file)),
+                   [&](std::exception_ptr failure) {
+                     ++done;
+                     if (failure) phoneFailures.push_back("a phone failed");
+                   });
+  }
+  phones.run_for(20s);
+  receiver.stop();
+  auto ended = runEnd.get_future();
+  const bool stopped = ended.wait_for(10s) == std::future_status::ready;
+  if (!stopped) network.stop();
+  first.join();
+  second.join();
+  ASSERT_TRUE(stopped);
+
+  EXPECT_EQ(done, kPhones);
+  EXPECT_EQ(phoneFailures, std::vector<std::string>{});
+  EXPECT_EQ(errors, std::vector<std::string>{});
+  ASSERT_EQ(files.size(), static_cast<std::size_t>(kPhones));
+  for (int i = 0; i < kPhones; ++i) {
+    EXPECT_EQ(readFile(downloads / ("file " + std::to_string(i) + ".bin")),
+              pattern(70'000, static_cast<std::uint8_t>(i)));
+  }
 }
 
 }  // namespace

@@ -45,10 +45,22 @@ const Logger& log() {
 template <int Name>
 struct TcpOption {
   int value;
-  template <typename Protocol> int level(const Protocol&) const { return IPPROTO_TCP; }
-  template <typename Protocol> int name(const Protocol&) const { return Name; }
-  template <typename Protocol> const int* data(const Protocol&) const { return &value; }
-  template <typename Protocol> std::size_t size(const Protocol&) const { return sizeof value; }
+  template <typename Protocol>
+  int level(const Protocol&) const {
+    return IPPROTO_TCP;
+  }
+  template <typename Protocol>
+  int name(const Protocol&) const {
+    return Name;
+  }
+  template <typename Protocol>
+  const int* data(const Protocol&) const {
+    return &value;
+  }
+  template <typename Protocol>
+  std::size_t size(const Protocol&) const {
+    return sizeof value;
+  }
 };
 
 void enableKeepAlive(tcp::socket& socket) {
@@ -147,7 +159,9 @@ class TransferClaim {
  public:
   TransferClaim(ActiveTransfers& transfers, std::string transferId,
                 std::shared_ptr<ActiveTransfers::Connection> connection)
-      : transfers_(transfers), transferId_(std::move(transferId)), connection_(std::move(connection)) {}
+      : transfers_(transfers),
+        transferId_(std::move(transferId)),
+        connection_(std::move(connection)) {}
   TransferClaim(const TransferClaim&) = delete;
   TransferClaim& operator=(const TransferClaim&) = delete;
   ~TransferClaim() { transfers_.release(transferId_, *connection_); }
@@ -235,10 +249,12 @@ class Receiver::Connection {
       co_return co_await acceptOffer(*offer);
     }
     if (std::holds_alternative<msg::Done>(message)) {
-      if (!file_.hasOffer()) throw ReceiveError::protocolViolation("Done received without FileOffer");
+      if (!file_.hasOffer())
+        throw ReceiveError::protocolViolation("Done received without FileOffer");
       co_return outcome::File{file_.finish()};
     }
-    if (std::holds_alternative<msg::Resume>(message) || std::holds_alternative<msg::Decline>(message)) {
+    if (std::holds_alternative<msg::Resume>(message) ||
+        std::holds_alternative<msg::Decline>(message)) {
       throw ReceiveError::protocolViolation("unexpected " + describeMessage(message) +
                                             " from sender");
     }
@@ -375,9 +391,8 @@ Receiver::Receiver(asio::any_io_executor executor, crypto::X25519PrivateKey stat
       options_(std::move(options)),
       peerStore_(options_.peerStore ? *options_.peerStore : PeerStore()),
       removedPeerPubkeys_([] { return std::vector<crypto::X25519PublicKey>{}; }),
-      approveOffer_([](std::string, std::int64_t, std::string) -> asio::awaitable<bool> {
-        co_return true;
-      }),
+      approveOffer_(
+          [](std::string, std::int64_t, std::string) -> asio::awaitable<bool> { co_return true; }),
       listener_(std::make_shared<Listener>(executor_)) {}
 
 Receiver::Receiver(asio::any_io_executor executor, crypto::X25519PrivateKey staticKey,
@@ -423,7 +438,8 @@ void Receiver::stop() {
 asio::awaitable<void> Receiver::run(Callbacks callbacks) {
   auto shared = std::make_shared<const Callbacks>(std::move(callbacks));
   // The listener and its bookkeeping live on the receiver's strand, whoever awaits run().
-  asio::awaitable<void> listening = asio::co_spawn(listener_->strand, listen(shared), asio::use_awaitable);
+  asio::awaitable<void> listening =
+      asio::co_spawn(listener_->strand, listen(shared), asio::use_awaitable);
   co_await std::move(listening);
 }
 
@@ -446,9 +462,10 @@ asio::awaitable<void> Receiver::listen(std::shared_ptr<const Callbacks> callback
       log().info("listener ended: " + error.message());
       break;
     }
-    log().warning("accept failed: " + error.message() + "; accepting again after " +
-                  std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(retryDelay).count()) +
-                  " ms");
+    log().warning(
+        "accept failed: " + error.message() + "; accepting again after " +
+        std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(retryDelay).count()) +
+        " ms");
     notify(options_.onAcceptFailed, error.message());
     co_await pauseAfterAcceptError(retryDelay);
     retryDelay = std::min(retryDelay * 2, options_.acceptRetryMax);

@@ -79,8 +79,8 @@ class Receiver {
   // Phones unpaired here that have not been told yet.
   using RemovedPeerPubkeys = std::function<std::vector<crypto::X25519PublicKey>()>;
   // Asked before a file is accepted: name, size, the phone's key in Base64.
-  using ApproveOffer = std::function<asio::awaitable<bool>(
-      std::string name, std::int64_t size, std::string peerPubkeyBase64)>;
+  using ApproveOffer = std::function<asio::awaitable<bool>(std::string name, std::int64_t size,
+                                                           std::string peerPubkeyBase64)>;
 
   Receiver(asio::any_io_executor executor, crypto::X25519PrivateKey staticKey,
            std::vector<crypto::X25519PublicKey> expectedPeerPubkeys,

@@ -313,7 +313,7 @@ class Receiver::Connection {
   void createSaveFolder() {
     try {
       file_io::createDirectories(receiver_.downloadsDir_);
-    } catch (const Error& error) {
+    } catch (const ferrytide::Error& error) {
       throw ReceiveError::fileWriteFailed(error.description());
     }
   }

@@ -248,6 +248,20 @@ TEST_F(ReceiverTest, MissingSaveFolderIsCreated) {
   EXPECT_EQ(errors, std::vector<std::string>{});
 }
 
+TEST_F(ReceiverTest, SaveFolderThatCannotBeMadeFailsTheOffer) {
+  testing::writeFileBytes(downloads / "file", toBytes("not a folder"));
+  saveFolder = downloads / "file" / "Downloads";
+  startReceiver();
+  const FileToSend file{"a.txt", patternBytes(10, 1), "T-folder"};
+  spawnPhone(phoneSendsAndWaits(port(), phoneKey, {file.offer()}, 0));
+  ASSERT_TRUE(runUntil([&] { return phonesDone == 1; }));
+  ASSERT_EQ(errors.size(), 1u);
+  // The file in the way is named.
+  EXPECT_EQ(errors[0].rfind("file write failed: " + (downloads / "file").string() + ": ", 0), 0u)
+      << errors[0];
+  EXPECT_TRUE(files.empty());
+}
+
 TEST_F(ReceiverTest, DeclinedOfferSendsDeclineAndWritesNothing) {
   startReceiver();
   auto asked = std::make_shared<std::vector<std::tuple<std::string, std::int64_t, std::string>>>();

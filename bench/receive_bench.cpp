@@ -176,6 +176,17 @@ class InProcessReceiver {
 
   std::uint16_t port = 0;
 
+  // CPU time the receiver's network thread has used so far.
+  double cpuSeconds() {
+    clockid_t clock{};
+    timespec used{};
+    if (pthread_getcpuclockid(thread_.native_handle(), &clock) != 0 ||
+        clock_gettime(clock, &used) != 0) {
+      fail("cannot read the receiver thread's CPU time");
+    }
+    return static_cast<double>(used.tv_sec) + static_cast<double>(used.tv_nsec) / 1e9;
+  }
+
   // The next file the receiver reports; it reports a file just after closing its connection.
   ReceivedFile nextFile() {
     std::unique_lock guard(lock_);
@@ -198,15 +209,18 @@ class InProcessReceiver {
   std::thread thread_;
 };
 
+// Bytes per second of wall time; `cpuRates` gets the bytes per second of the receiver thread's
+// own CPU time, which the other load on a shared machine does not change.
 double receiveLargeFileRate(InProcessReceiver& receiver, const fs::path& folder,
-                            const crypto::X25519PrivateKey& phoneKey, std::size_t mib,
-                            int& serial) {
+                            const crypto::X25519PrivateKey& phoneKey, std::size_t mib, int& serial,
+                            std::vector<double>& cpuRates) {
   static const Bytes chunk = pattern(kChunk, 1);
   const std::string name = "large-" + std::to_string(++serial) + ".bin";
   asio::io_context io;
   tcp::socket socket(io, tcp::v4());  // opened: g++ 12 sees an unopened one as uninitialised
   Phone phone(std::move(socket));
   const auto start = Clock::now();
+  const double cpuStart = receiver.cpuSeconds();
   runToEnd(io, [&]() -> asio::awaitable<void> {
     co_await connectAndHandshake(phone, receiver.port, phoneKey);
     const std::string transferId = "T-large-" + name;
@@ -215,6 +229,7 @@ double receiveLargeFileRate(InProcessReceiver& receiver, const fs::path& folder,
   const double elapsed = seconds(start);
   const fs::path saved = folder / name;
   if (receiver.nextFile().savedAt != saved) fail("the large file was reported under another name");
+  cpuRates.push_back(static_cast<double>(mib * kChunk) / (receiver.cpuSeconds() - cpuStart));
   if (fs::file_size(saved) != mib * kChunk) fail("the large file has the wrong size");
   fs::remove(saved);
   return static_cast<double>(mib * kChunk) / elapsed;
@@ -371,6 +386,13 @@ ChildRun manyPhonesRun(const fs::path& folder, int connections, std::size_t file
 
 // ---- report
 
+// The measured runs of figures collected beside measure(): the first one is the warm-up.
+Summary summaryAfterWarmUp(std::vector<double> values) {
+  values.erase(values.begin());
+  std::sort(values.begin(), values.end());
+  return Summary{values[values.size() / 2], values.front(), values.back()};
+}
+
 void printRow(const char* name, const std::string& figure, const std::string& ratio) {
   std::printf("%-52s %s  %s\n", name, figure.c_str(), ratio.c_str());
 }
@@ -413,8 +435,9 @@ int runBench(const Options& options) {
     InProcessReceiver receiver(disk, phoneKey.publicKey());
     Summary dd = measure(options.runs, [&] { return ddRate(disk, options.mib, false); });
     Summary ddSync = measure(options.runs, [&] { return ddRate(disk, options.mib, true); });
+    std::vector<double> cpu;
     Summary received = measure(options.runs, [&] {
-      return receiveLargeFileRate(receiver, disk, phoneKey, options.mib, serial);
+      return receiveLargeFileRate(receiver, disk, phoneKey, options.mib, serial, cpu);
     });
     std::snprintf(label, sizeof label, "dd, new %zu MiB file on the work disk (baseline)",
                   options.mib);
@@ -423,17 +446,27 @@ int runBench(const Options& options) {
     printRow(label, formatRate(ddSync, kMB, "MB/s"), "");
     std::snprintf(label, sizeof label, "receiver, %zu MiB file onto the work disk", options.mib);
     printRow(label, formatRate(received, kMB, "MB/s"), ratio(received.median, dd.median, 0.8));
+    printRow("  per second of the receiver thread's CPU time",
+             formatRate(summaryAfterWarmUp(cpu), kMB, "MB/s"), "(reference)");
   }
   if (options.wants("shm")) {
     InProcessReceiver receiver(shm, phoneKey.publicKey());
     Summary seal = measure(options.runs, [] { return rawSealRate(512); });
+    Summary ddShm = measure(options.runs, [&] { return ddRate(shm, options.mib, false); });
+    std::vector<double> cpu;
     Summary received = measure(options.runs, [&] {
-      return receiveLargeFileRate(receiver, shm, phoneKey, options.mib, serial);
+      return receiveLargeFileRate(receiver, shm, phoneKey, options.mib, serial, cpu);
     });
     printRow("raw ChaCha20-Poly1305 seal, 1 MiB, one core (baseline)",
              formatRate(seal, kMB, "MB/s"), "");
     std::snprintf(label, sizeof label, "receiver, %zu MiB file into /dev/shm", options.mib);
+    std::snprintf(label, sizeof label, "dd, new %zu MiB file in /dev/shm (reference)", options.mib);
+    printRow(label, formatRate(ddShm, kMB, "MB/s"), "");
+    std::snprintf(label, sizeof label, "receiver, %zu MiB file into /dev/shm", options.mib);
     printRow(label, formatRate(received, kMB, "MB/s"), ratio(received.median, seal.median, 0.2));
+    const Summary perCpu = summaryAfterWarmUp(cpu);
+    printRow("  per second of the receiver thread's CPU time", formatRate(perCpu, kMB, "MB/s"),
+             ratio(perCpu.median, seal.median, 0.2) + " (reference)");
   }
   fs::remove_all(shm);
   if (!options.wants("many")) {
@@ -448,17 +481,12 @@ int runBench(const Options& options) {
     peaks.push_back(run.peakMiB);
     return run.seconds;
   });
-  peaks.erase(peaks.begin());  // the warm-up
-  std::sort(peaks.begin(), peaks.end());
+  const Summary peak = summaryAfterWarmUp(peaks);
   std::snprintf(label, sizeof label, "%d phones at once, %zu KiB each: all intact, time",
                 options.connections, options.fileKiB);
   printRow(label, formatRate(time, 1, "s"), "(lower is better)");
-  char peak[128];
-  const double medianPeak = peaks[peaks.size() / 2];
-  std::snprintf(peak, sizeof peak, "%8.1f MiB (min %.1f, max %.1f)", medianPeak, peaks.front(),
-                peaks.back());
-  printRow("  receiver peak resident memory", peak,
-           medianPeak < 200 ? "(target < 200 MiB) ok" : "(target < 200 MiB) ABOVE TARGET");
+  printRow("  receiver peak resident memory", formatRate(peak, 1, "MiB"),
+           peak.median < 200 ? "(target < 200 MiB) ok" : "(target < 200 MiB) ABOVE TARGET");
   fs::remove_all(disk);
   return 0;
 }

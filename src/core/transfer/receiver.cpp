@@ -243,6 +243,18 @@ class Receiver::Connection {
 
   Bytes seal(const TransportMessage& message) { return framer_->encodeJSON(message); }
 
+  // Opening a partial and finishing a file flush to disk, which can take seconds for a large
+  // file; on the receiver's file threads that holds up this connection only. The connection
+  // waits meanwhile, so its file state is never used from two threads at once.
+  template <typename Work>
+  asio::awaitable<std::invoke_result_t<Work&>> onFileThread(Work work) {
+    using Result = std::invoke_result_t<Work&>;
+    asio::awaitable<Result> running = asio::co_spawn(
+        receiver_.fileThreads_, [work]() mutable -> asio::awaitable<Result> { co_return work(); },
+        asio::use_awaitable);
+    co_return co_await std::move(running);
+  }
+
   // An outcome ends the connection; nothing means read on.
   asio::awaitable<std::optional<ProcessOutcome>> handleMessage(const TransportMessage& message) {
     if (const auto* offer = std::get_if<msg::FileOffer>(&message)) {
@@ -251,7 +263,8 @@ class Receiver::Connection {
     if (std::holds_alternative<msg::Done>(message)) {
       if (!file_.hasOffer())
         throw ReceiveError::protocolViolation("Done received without FileOffer");
-      co_return outcome::File{file_.finish()};
+      ReceivedFile finished = co_await onFileThread([this] { return file_.finish(); });
+      co_return outcome::File{std::move(finished)};
     }
     if (std::holds_alternative<msg::Resume>(message) ||
         std::holds_alternative<msg::Decline>(message)) {
@@ -285,8 +298,11 @@ class Receiver::Connection {
     }
     file_.recordOffer(offer);
     co_await takeOver(offer.transfer_id);
-    createSaveFolder();
-    Bytes frame = seal(file_.openPartial());
+    const msg::Resume resume = co_await onFileThread([this] {
+      createSaveFolder();
+      return file_.openPartial();
+    });
+    Bytes frame = seal(resume);
     co_await wire_->sendLengthPrefixed(frame);
     co_return std::nullopt;
   }

@@ -120,6 +120,8 @@ class Receiver {
   };
   class Connection;
 
+  static constexpr std::size_t kFileThreads = 4;
+
   asio::awaitable<void> listen(std::shared_ptr<const Callbacks> callbacks);
   void openAcceptor();
   void spawnConnection(asio::ip::tcp::socket socket, std::shared_ptr<const Callbacks> callbacks);
@@ -137,6 +139,8 @@ class Receiver {
   Bytes prologue_;
   ReceiverOptions options_;
   PeerStore peerStore_;
+  // Blocking file work of the connections (flushes to disk).
+  asio::thread_pool fileThreads_{kFileThreads};
 
   mutable std::mutex hooksLock_;
   RemovedPeerPubkeys removedPeerPubkeys_;

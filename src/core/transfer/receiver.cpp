@@ -431,9 +431,16 @@ void Receiver::setApproveOffer(ApproveOffer approveOffer) {
 }
 
 Receiver::Hooks Receiver::currentHooks() const {
-  std::lock_guard guard(hooksLock_);
-  return Hooks{removedPeerPubkeys_ ? removedPeerPubkeys_() : std::vector<crypto::X25519PublicKey>{},
-               approveOffer_};
+  RemovedPeerPubkeys removed;
+  Hooks hooks;
+  {
+    std::lock_guard guard(hooksLock_);
+    removed = removedPeerPubkeys_;
+    hooks.approveOffer = approveOffer_;
+  }
+  // Called outside the lock: the application's function may take locks of its own.
+  if (removed) hooks.removedPeerPubkeys = removed();
+  return hooks;
 }
 
 std::optional<std::uint16_t> Receiver::boundPort() const {

@@ -289,8 +289,11 @@ class Receiver::Connection {
 
   asio::awaitable<std::optional<ProcessOutcome>> acceptOffer(const msg::FileOffer& offer) {
     if (file_.hasOffer()) throw ReceiveError::protocolViolation("duplicate FileOffer");
-    asio::awaitable<bool> asking = hooks_.approveOffer(offer.name, offer.size, peerPubkey_);
-    const bool approved = co_await std::move(asking);
+    bool approved = true;
+    if (hooks_.approveOffer) {
+      asio::awaitable<bool> asking = hooks_.approveOffer(offer.name, offer.size, peerPubkey_);
+      approved = co_await std::move(asking);
+    }
     if (!approved) {
       Bytes frame = seal(msg::Decline{});
       co_await wire_->sendLengthPrefixed(frame);

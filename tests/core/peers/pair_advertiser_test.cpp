@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+
+#include <map>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -19,6 +21,8 @@
 #include <thread>
 #include <vector>
 
+#include "core/peers/device_info.h"
+#include "core/peers/pair_code.h"
 #include "support/temp_dir.h"
 
 namespace ferrytide {
@@ -80,6 +84,24 @@ TEST(PairAdvertTest, HostnameKeepsItsFirstSixtyCharactersWithoutSplittingOne) {
 }
 
 // A stopped advertiser stays stopped, also when it was stopped while still registering.
+TEST(PairAdvertTest, AdvertOfAPayloadCarriesTheTypedCodesHashAndThePayload) {
+  DeviceInfo device{"eth0", "192.168.1.20", "192.168.1.0/24", "a4:83:e7:12:34:56",
+                    std::string(70, 'h')};
+  auto key = crypto::X25519PrivateKey::generate();
+  PairingPayload payload = PairingPayload::mint(key.publicKey(), device, 47819);
+
+  PairAdvert advert = makePairAdvert(payload, "0042");
+  std::string hash = PairCode::hash("0042", payload.peer_pubkey);
+  EXPECT_EQ(advert.serviceName, "Ferrytide-pair-" + hash.substr(0, 6));
+  EXPECT_EQ(advert.port, 47819);
+  std::map<std::string, std::string> txt(advert.txt.begin(), advert.txt.end());
+  EXPECT_EQ(txt["c"], hash);
+  EXPECT_EQ(txt["pk"], payload.peer_pubkey);
+  EXPECT_EQ(txt["sec"], payload.pairing_secret);
+  EXPECT_EQ(txt["hn"], std::string(60, 'h'));
+  EXPECT_NE(makePairAdvert(payload, "0043").serviceName, advert.serviceName);
+}
+
 TEST(PairAdvertiserTest, StopWhileRegisteringEndsItForGood) {
   PairAdvertiser advertiser(makePairAdvert("pk", "127.0.0.1", "127.0.0.0/8", "host", "mac", "sec",
                                            1, "0000000000000000"));

@@ -16,12 +16,16 @@
 #include <thread>
 #include <vector>
 
+#include "core/peers/device_info.h"
 #include "core/peers/pair_crypto.h"
 #include "core/peers/pair_wire.h"
+#include "core/peers/pairing_payload.h"
+#include "core/peers/peer_store.h"
 #include "core/peers/phone_introduction.h"
 #include "core/support/base64.h"
 #include "core/support/json.h"
 #include "support/pair_listener_test_peer.h"
+#include "support/temp_dir.h"
 
 namespace ferrytide {
 namespace {
@@ -325,11 +329,24 @@ TEST(PairListenerTest, PortHeldByAnotherListenerFailsToStart) {
             "NWListener failed to start: " + errorText(asio::error::address_in_use));
 }
 
+// A whole pairing: the computer mints a payload, the phone seals its introduction with the
+// payload's secret, both compute the same code, and the phone is stored in place of the record
+// it had before reinstalling (same name and address, new key).
 TEST(PairingExchangeTest, BothSidesShowTheSameCodeAndThePhoneBecomesAPeer) {
-  const Bytes secret = crypto::randomBytes(32);
   const auto macKey = crypto::X25519PrivateKey::generate();
   const auto phoneKey = crypto::X25519PrivateKey::generate();
   const std::string phoneKeyB64 = base64::encode(phoneKey.publicKey().view());
+  DeviceInfo device{"eth0", "192.168.1.20", "192.168.1.0/24", "a4:83:e7:12:34:56", "Studio"};
+  const PairingPayload payload = PairingPayload::mint(macKey.publicKey(), device, 47819);
+  const Bytes secret = *base64::decode(payload.pairing_secret);
+
+  testing::TempDir temp;
+  PeerStore store(temp.path());
+  PeerRecord stale;
+  stale.peer_pubkey = base64::encode(crypto::X25519PrivateKey::generate().publicKey().view());
+  stale.peer_ip = "192.168.1.23";
+  stale.peer_hostname = "Pixel 8";
+  store.upsert(stale);
 
   Attempt attempt(secret, 0, kLongTimeout);
   Phone phone(attempt.port());
@@ -346,11 +363,12 @@ TEST(PairingExchangeTest, BothSidesShowTheSameCodeAndThePhoneBecomesAPeer) {
   const auto result = attempt.result();
   EXPECT_EQ(phone.bytesUntilClosed(), 0u);
 
-  const auto intro = PhoneIntroduction::decode(result.phoneIntroductionPlaintext, 47819);
+  const auto intro = PhoneIntroduction::decode(result.phoneIntroductionPlaintext, payload.peer_port);
+  const Bytes macPublic = *base64::decode(payload.peer_pubkey);
   const std::string computerCode = PairCrypto::confirmationCode(
-      secret, macKey.publicKey().view(), intro.pubkeyBytes(), result.phoneIntroductionPlaintext);
-  const std::string phoneCode = PairCrypto::confirmationCode(secret, macKey.publicKey().view(),
-                                                             phoneKey.publicKey().view(), sent);
+      secret, macPublic, intro.pubkeyBytes(), result.phoneIntroductionPlaintext);
+  const std::string phoneCode =
+      PairCrypto::confirmationCode(secret, macPublic, phoneKey.publicKey().view(), sent);
   EXPECT_EQ(computerCode, phoneCode);
   EXPECT_EQ(computerCode.size(), 4u);
 
@@ -361,10 +379,14 @@ TEST(PairingExchangeTest, BothSidesShowTheSameCodeAndThePhoneBecomesAPeer) {
   expected.peer_subnet = "192.168.1.0/24";
   expected.peer_hostname = "Pixel 8";
   expected.paired_at_epoch_ms = 1733480000000;
-  expected.self_pubkey = base64::encode(macKey.publicKey().view());
+  expected.self_pubkey = payload.peer_pubkey;
   expected.peer_fcm_token = "fcm:token-1";
   expected.peer_android = "Android 14";
-  EXPECT_EQ(intro.toPeerRecord(expected.self_pubkey, 1733480000000), expected);
+  const PeerRecord record = intro.toPeerRecord(payload.peer_pubkey, 1733480000000);
+  EXPECT_EQ(record, expected);
+
+  EXPECT_EQ(store.upsertReplacingStale(record), std::vector<PeerRecord>{stale});
+  EXPECT_EQ(store.loadBook().peers, std::vector<PeerRecord>{expected});
 }
 
 }  // namespace

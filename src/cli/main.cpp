@@ -11,6 +11,7 @@
 #include "core/channel/noise_handshake.h"
 #include "core/channel/transport_framer.h"
 #include "core/channel/wire_connection.h"
+#include "core/peers/device_info.h"
 
 namespace ferrytide::cli {
 namespace {
@@ -109,15 +110,27 @@ void printKeyStatus() {
               exists ? "present" : "made on first pairing");
 }
 
+void printNetworkIdentity() {
+  try {
+    DeviceInfo device = DeviceInfo::current();
+    std::printf("pairing address: %s on %s, %s (%s), host %s\n", device.ipv4.c_str(),
+                device.interface.c_str(), device.subnetCIDR.c_str(), device.macAddress.c_str(),
+                device.hostname.c_str());
+  } catch (const std::exception& error) {
+    std::printf("pairing address: none (%s)\n", error.what());
+  }
+}
+
 }  // namespace
 }  // namespace ferrytide::cli
 
 int main() {
   using namespace ferrytide::cli;
   std::printf("ferrytide %s\n", FERRYTIDE_VERSION);
-  std::printf("status:         secure channel ready; pairing, transfers and the tray application "
-              "are not built yet\n");
+  std::printf("status:         secure channel and the pairing pieces are ready; the pair command, "
+              "transfers and the tray application are not built yet\n");
   printKeyStatus();
+  printNetworkIdentity();
   try {
     SelfCheckResult result = runChannelSelfCheck();
     std::printf("channel check:  Noise XX handshake on 127.0.0.1 ok (hash %s...), file offer -> %s, "

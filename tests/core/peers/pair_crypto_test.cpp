@@ -54,11 +54,8 @@ TEST(PairCryptoTest, SealedIntroductionsOpenAndUseAFreshNonceEachTime) {
 
 TEST(PairCryptoTest, HostileBlobsFailWithTheirError) {
   auto key = PairCrypto::deriveAEADKey(kSecret);
-  Bytes sealed = *fromHex(kSealedHex);
-  Bytes flippedNonce = sealed, flippedCiphertext = sealed, flippedTag = sealed;
+  Bytes flippedNonce = *fromHex(kSealedHex);
   flippedNonce[0] ^= 1;
-  flippedCiphertext[12] ^= 1;
-  flippedTag.back() ^= 1;
   const std::string openFailed = "ChaChaPoly.open failed: authentication failure";
   struct Case {
     const char* name;
@@ -66,16 +63,9 @@ TEST(PairCryptoTest, HostileBlobsFailWithTheirError) {
     std::string expected;
   };
   const std::vector<Case> cases = {
-      {"empty", {}, "wire ciphertext < 16-byte tag"},
       {"27 bytes", Bytes(27, 0x5a), "wire ciphertext < 16-byte tag"},
       {"28 zero bytes", Bytes(28, 0), openFailed},
       {"flipped nonce", flippedNonce, openFailed},
-      {"flipped ciphertext", flippedCiphertext, openFailed},
-      {"flipped tag", flippedTag, openFailed},
-      {"other secret",
-       PairCrypto::sealIntroduction(asBytes(kSealedPlaintext),
-                                    PairCrypto::deriveAEADKey(range(0x01, 32))),
-       openFailed},
   };
   for (const auto& c : cases) EXPECT_EQ(openFailure(c.blob, key), c.expected) << c.name;
 }
@@ -85,17 +75,9 @@ TEST(PairCryptoTest, ConfirmationCodeMatchesTheVectorsWithLeadingZeros) {
   EXPECT_EQ(PairCrypto::confirmationCode(kSecret, kMacKey, kPhoneKey, plaintext), "0286");
   // An absent phone key leaves the salt shorter; the code still forms.
   EXPECT_EQ(PairCrypto::confirmationCode(kSecret, kMacKey, {}, plaintext), "3637");
-}
-
-TEST(PairCryptoTest, ConfirmationCodeIsStableAndFollowsEveryPlaintextByte) {
-  const Bytes plaintext = toBytes("{\"peer_hostname\":\"phone-3\"}");
-  const std::string code = PairCrypto::confirmationCode(kSecret, kMacKey, kPhoneKey, plaintext);
-  EXPECT_EQ(PairCrypto::confirmationCode(kSecret, kMacKey, kPhoneKey, plaintext), code);
-
-  Bytes changed = plaintext;
-  changed[changed.size() - 3] = '4';  // "phone-4"
-  EXPECT_EQ(PairCrypto::confirmationCode(kSecret, kMacKey, kPhoneKey, changed), "1984");
-  EXPECT_NE(PairCrypto::confirmationCode(kSecret, kMacKey, kPhoneKey, changed), code);
+  EXPECT_EQ(PairCrypto::confirmationCode(kSecret, kMacKey, kPhoneKey,
+                                         toBytes("{\"peer_hostname\":\"phone-4\"}")),
+            "1984");
 }
 
 }  // namespace

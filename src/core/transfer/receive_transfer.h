@@ -9,9 +9,11 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "core/channel/noise_handshake.h"
 #include "core/channel/transport_framer.h"
 #include "core/channel/transport_message.h"
 #include "core/channel/wire_connection.h"
@@ -73,6 +75,8 @@ struct OneShotReceiveOptions {
   Bytes prologue = toBytes(kFerrytidePrologue);
   // Zero or less: wait for ever.
   std::chrono::steady_clock::duration acceptTimeout{};
+  // How long the phone may stay silent once connected; unset: for ever (the caller cancels).
+  std::optional<std::chrono::steady_clock::duration> idleTimeout;
   // Where to listen; the default is every interface.
   asio::ip::address listenAddress = asio::ip::address_v4::any();
   // Called once listening, with the bound port (tests listen on port 0).

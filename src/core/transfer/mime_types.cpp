@@ -55,8 +55,8 @@ MimeTypes::MimeTypes(const std::filesystem::path& globsFile) {
     std::vector<std::string_view> fields = splitFields(line);
     if (fields.size() < 3) continue;
     Match match;
-    auto [end, error] = std::from_chars(fields[0].data(), fields[0].data() + fields[0].size(),
-                                        match.weight);
+    auto [end, error] =
+        std::from_chars(fields[0].data(), fields[0].data() + fields[0].size(), match.weight);
     if (error != std::errc() || end != fields[0].data() + fields[0].size()) continue;
     std::string_view suffix = simpleSuffix(fields[2]);
     if (fields[1].empty() || suffix.empty()) continue;

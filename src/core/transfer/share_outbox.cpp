@@ -63,7 +63,8 @@ std::vector<std::string> stringArray(const json::Value& array, std::string_view 
   std::vector<std::string> strings;
   for (const json::Value& element : array) {
     if (!element.is_string()) {
-      throw json::DecodeError("key \"" + std::string(key) + "\" holds a value that is not a string");
+      throw json::DecodeError("key \"" + std::string(key) +
+                              "\" holds a value that is not a string");
     }
     strings.push_back(element.get<std::string>());
   }
@@ -121,12 +122,12 @@ std::vector<std::string> jobNames(const std::vector<fs::path>& files) {
 
 ShareOutbox::SharePeer ShareOutbox::SharePeer::fromPeer(const PeerRecord& record,
                                                         std::string_view displayName) {
-  std::string subtitle = !record.peer_android.empty() ? "Android " + record.peer_android
-                                                       : record.peer_ip;
-  return SharePeer{.hostname = displayName.empty() ? record.peer_hostname
-                                                   : std::string(displayName),
-                   .pubkey = record.peer_pubkey,
-                   .subtitle = std::move(subtitle)};
+  std::string subtitle =
+      !record.peer_android.empty() ? "Android " + record.peer_android : record.peer_ip;
+  return SharePeer{
+      .hostname = displayName.empty() ? record.peer_hostname : std::string(displayName),
+      .pubkey = record.peer_pubkey,
+      .subtitle = std::move(subtitle)};
 }
 
 json::Value ShareOutbox::SharePeer::toJson() const {

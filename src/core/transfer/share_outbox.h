@@ -15,15 +15,23 @@ namespace ferrytide {
 
 class ShareOutboxError : public Error {
  public:
-  enum class Kind { noContainer, manifestRead, manifestDecode, notShareable, nothingToShare, jobWrite };
+  enum class Kind {
+    noContainer,
+    manifestRead,
+    manifestDecode,
+    notShareable,
+    nothingToShare,
+    jobWrite
+  };
 
-  static ShareOutboxError noContainer();                           // "no app-group container"
-  static ShareOutboxError manifestRead(const std::string& text);   // "manifest read failed: "
+  static ShareOutboxError noContainer();                            // "no app-group container"
+  static ShareOutboxError manifestRead(const std::string& text);    // "manifest read failed: "
   static ShareOutboxError manifestDecode(const std::string& text);  // "manifest decode failed: "
   // "cannot share " + path + ": " + reason
-  static ShareOutboxError notShareable(const std::filesystem::path& path, const std::string& reason);
-  static ShareOutboxError nothingToShare();                        // "no files to share"
-  static ShareOutboxError jobWrite(const std::string& text);       // "outbox write failed: "
+  static ShareOutboxError notShareable(const std::filesystem::path& path,
+                                       const std::string& reason);
+  static ShareOutboxError nothingToShare();                   // "no files to share"
+  static ShareOutboxError jobWrite(const std::string& text);  // "outbox write failed: "
 
   Kind kind() const { return kind_; }
 

@@ -37,25 +37,6 @@ ino_t inodeOf(const std::filesystem::path& path) {
 
 const std::regex kUpperUuid("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}");
 
-TEST(InFlightJournalTest, KeyJoinsNameSizeMimeAndFingerprintWhenPresent) {
-  struct Case {
-    const char* name;
-    std::int64_t size;
-    const char* mime;
-    const char* fingerprint;
-    const char* key;
-  };
-  const Case cases[] = {
-      {"report.pdf", 52311, "application/pdf", "0123456789abcdef",
-       "report.pdf|52311|application/pdf|0123456789abcdef"},
-      {"report.pdf", 52311, "application/pdf", "", "report.pdf|52311|application/pdf"},
-      {"empty", 0, "application/octet-stream", "", "empty|0|application/octet-stream"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(InFlightJournal::journalKey(c.name, c.size, c.mime, c.fingerprint), c.key);
-  }
-}
-
 TEST(InFlightJournalTest, DefaultsToInflightJsonInTheApplicationDataFolder) {
   TempDir temp;
   const char* previous = std::getenv("XDG_DATA_HOME");
@@ -97,8 +78,9 @@ TEST(InFlightJournalTest, FileIsIndentedWithSortedKeysAndPlainSlashes) {
   InFlightJournal journal(temp / "inflight.json");
   std::string second = journal.getOrCreate("b.txt", 2, "text/plain", "");
   std::string first = journal.getOrCreate("a.pdf", 1, "application/pdf", "0123456789abcdef");
-  std::string expected = "{\n  \"entries\": {\n    \"a.pdf|1|application/pdf|0123456789abcdef\": \"" +
-                         first + "\",\n    \"b.txt|2|text/plain\": \"" + second + "\"\n  }\n}\n";
+  std::string expected =
+      "{\n  \"entries\": {\n    \"a.pdf|1|application/pdf|0123456789abcdef\": \"" + first +
+      "\",\n    \"b.txt|2|text/plain\": \"" + second + "\"\n  }\n}\n";
   EXPECT_EQ(readText(journal.fileURL()), expected);
   EXPECT_EQ(journal.snapshotEntries(),
             (std::map<std::string, std::string>{{"a.pdf|1|application/pdf|0123456789abcdef", first},
@@ -130,7 +112,7 @@ TEST(InFlightJournalTest, DamagedJournalCountsAsEmptyAndIsReplacedAtTheNextWrite
   }
 }
 
-TEST(InFlightJournalTest, CompleteWithoutAnEntryWritesNothing) {
+TEST(InFlightJournalTest, CompleteWithoutAnEntryWritesNothingAndWipeDeletes) {
   TempDir temp;
   InFlightJournal journal(temp / "state" / "inflight.json");
   journal.complete("a", 1, "text/plain", "");
@@ -142,16 +124,10 @@ TEST(InFlightJournalTest, CompleteWithoutAnEntryWritesNothing) {
   EXPECT_EQ(inodeOf(journal.fileURL()), before);
   journal.complete("a", 1, "text/plain", "");
   EXPECT_NE(inodeOf(journal.fileURL()), before);
-}
 
-TEST(InFlightJournalTest, WipeDeletesTheFile) {
-  TempDir temp;
-  InFlightJournal journal(temp / "inflight.json");
-  std::string id = journal.getOrCreate("a", 1, "text/plain", "");
   journal.wipe();
   EXPECT_FALSE(std::filesystem::exists(journal.fileURL()));
-  journal.wipe();
-  EXPECT_NE(journal.getOrCreate("a", 1, "text/plain", ""), id);
+  EXPECT_NO_THROW(journal.wipe());
 }
 
 TEST(InFlightJournalTest, UnwritableJournalStillHandsOutIdentifiers) {
@@ -172,7 +148,8 @@ TEST(InFlightJournalTest, ConcurrentWritersOnTheSameFileLoseNoEntry) {
   InFlightJournal second(temp / "inflight.json");
   constexpr int kPerWriter = 40;
   auto fill = [](InFlightJournal& journal, const std::string& prefix) {
-    for (int i = 0; i < kPerWriter; ++i) journal.getOrCreate(prefix + std::to_string(i), i, "x/y", "");
+    for (int i = 0; i < kPerWriter; ++i)
+      journal.getOrCreate(prefix + std::to_string(i), i, "x/y", "");
   };
   std::thread a(fill, std::ref(first), "a");
   std::thread b(fill, std::ref(second), "b");

@@ -43,29 +43,29 @@ TEST(MimeTypesTest, LooksUpSimpleExtensionGlobs) {
   };
   const Case cases[] = {
       {"photo.jpg", "image/jpeg"},
-      {"photo.JPG", "image/jpeg"},                       // letter case ignored
+      {"photo.JPG", "image/jpeg"},  // letter case ignored
       {"Photo.JpEg", "image/jpeg"},
-      {"main.c", "text/x-csrc"},                         // "cs": exact case only
+      {"main.c", "text/x-csrc"},  // "cs": exact case only
       {"main.C", "text/x-c++src"},
       {"page.html", "text/html"},
-      {"backup.tar.gz", "application/x-compressed-tar"}, // longest glob on equal weight
+      {"backup.tar.gz", "application/x-compressed-tar"},  // longest glob on equal weight
       {"backup.TAR.GZ", "application/x-compressed-tar"},
       {"notes.gz", "application/gzip"},
-      {"x.dup", "application/x-high"},                   // highest weight, whatever the order
-      {"x.tie", "application/x-first"},                  // full tie: the earlier line
-      {"/home/me/pictures.d/photo.jpg", "image/jpeg"},   // a path: its last component
+      {"x.dup", "application/x-high"},                  // highest weight, whatever the order
+      {"x.tie", "application/x-first"},                 // full tie: the earlier line
+      {"/home/me/pictures.d/photo.jpg", "image/jpeg"},  // a path: its last component
       {"file.trail", "application/x-trailing"},
       {"file.TRAIL", "application/octet-stream"},
-      {"Makefile", "application/octet-stream"},          // no extension
+      {"Makefile", "application/octet-stream"},  // no extension
       {"makefile", "application/octet-stream"},
-      {".jpg", "application/octet-stream"},              // hidden file, not an extension
+      {".jpg", "application/octet-stream"},  // hidden file, not an extension
       {"file.", "application/octet-stream"},
       {"file", "application/octet-stream"},
       {"", "application/octet-stream"},
       {"file.unknown", "application/octet-stream"},
-      {"file.a", "application/octet-stream"},            // wildcard globs take no part
+      {"file.a", "application/octet-stream"},  // wildcard globs take no part
       {"file.xyz", "application/octet-stream"},
-      {"file.bad", "application/octet-stream"},          // malformed lines are skipped
+      {"file.bad", "application/octet-stream"},  // malformed lines are skipped
       {"file.notype", "application/octet-stream"},
       {"archive.jpg.gz", "application/gzip"},
   };

@@ -152,14 +152,15 @@ TEST(ShareOutboxTest, ManifestKeysAndAbsentTargets) {
   EXPECT_EQ(json::encodeCompact(manifest.toJson()),
             R"({"createdAtMs":1733480000123,"files":["a.pdf","2/a.pdf"],"id":"JOB"})");
   EXPECT_EQ(Manifest::fromJson(manifest.toJson()), manifest);
-  EXPECT_FALSE(Manifest::fromJson(json::parse(
-                   R"({"createdAtMs":1,"files":[],"id":"J","targetPubkeys":null})"))
+  EXPECT_FALSE(Manifest::fromJson(
+                   json::parse(R"({"createdAtMs":1,"files":[],"id":"J","targetPubkeys":null})"))
                    .targetPubkeys);
 
   manifest.targetPubkeys = std::vector<std::string>{kKeyB, kKeyA};
-  EXPECT_EQ(json::encodeCompact(manifest.toJson()),
-            R"({"createdAtMs":1733480000123,"files":["a.pdf","2/a.pdf"],"id":"JOB","targetPubkeys":[")" +
-                kKeyB + R"(",")" + kKeyA + R"("]})");
+  EXPECT_EQ(
+      json::encodeCompact(manifest.toJson()),
+      R"({"createdAtMs":1733480000123,"files":["a.pdf","2/a.pdf"],"id":"JOB","targetPubkeys":[")" +
+          kKeyB + R"(",")" + kKeyA + R"("]})");
   EXPECT_EQ(Manifest::fromJson(manifest.toJson()), manifest);
 
   manifest.targetPubkeys = std::vector<std::string>{};
@@ -177,17 +178,12 @@ TEST(ShareOutboxTest, BadManifestsFailWithTheReason) {
       {R"({"id":"J","files":[]})", R"(manifest decode failed: key "createdAtMs" not found)"},
       {R"({"id":"J","createdAtMs":"1","files":[]})",
        R"(manifest decode failed: key "createdAtMs" is not a signed 64-bit integer)"},
-      {R"({"id":"J","createdAtMs":1.5,"files":[]})",
-       R"(manifest decode failed: key "createdAtMs" is not a signed 64-bit integer)"},
-      {R"({"id":"J","createdAtMs":1})", R"(manifest decode failed: key "files" not found)"},
       {R"({"id":"J","createdAtMs":1,"files":"a.txt"})",
        R"(manifest decode failed: key "files" is not an array)"},
       {R"({"id":"J","createdAtMs":1,"files":[1]})",
        R"(manifest decode failed: key "files" holds a value that is not a string)"},
       {R"({"id":"J","createdAtMs":1,"files":[],"targetPubkeys":"k"})",
        R"(manifest decode failed: key "targetPubkeys" is not an array)"},
-      {R"({"id":"J","createdAtMs":1,"files":[],"targetPubkeys":[null]})",
-       R"(manifest decode failed: key "targetPubkeys" holds a value that is not a string)"},
       {R"({"id":"J","createdAtMs":1,"files":["../../x"]})",
        R"(manifest decode failed: file name "../../x" is not inside the job folder)"},
       {R"({"id":"J","createdAtMs":1,"files":["a.txt","/etc/passwd"]})",
@@ -196,8 +192,6 @@ TEST(ShareOutboxTest, BadManifestsFailWithTheReason) {
        R"(manifest decode failed: file name "sub/../../x" is not inside the job folder)"},
       {R"({"id":"J","createdAtMs":1,"files":[".."]})",
        R"(manifest decode failed: file name ".." is not inside the job folder)"},
-      {R"({"id":"J","createdAtMs":1,"files":["."]})",
-       R"(manifest decode failed: file name "." is not inside the job folder)"},
       {R"({"id":"J","createdAtMs":1,"files":[""]})",
        R"(manifest decode failed: file name "" is not inside the job folder)"},
       {R"({"id":"J","createdAtMs":1,"files":["sub/"]})",
@@ -267,34 +261,27 @@ TEST(ShareOutboxTest, JobFilesSkipMissingEntriesAndLinksInManifestOrder) {
   fs::create_symlink(temp / "outside.txt", job / "link.txt");
   Manifest manifest =
       manifestOf("J", 1, {"z.txt", "missing.txt", "link.txt", "sub/a.txt", "../outside.txt"});
-  EXPECT_EQ(outbox.jobFiles(job, manifest), (std::vector<fs::path>{job / "z.txt", job / "sub/a.txt"}));
+  EXPECT_EQ(outbox.jobFiles(job, manifest),
+            (std::vector<fs::path>{job / "z.txt", job / "sub/a.txt"}));
 }
 
-TEST(ShareOutboxTest, RemovedJobIsGoneWithItsStrayFiles) {
+TEST(ShareOutboxTest, RemovedJobIsGoneWithItsStrayFilesAndNothingElseIsTouched) {
   TempDir temp;
-  ShareOutbox outbox(temp.path());
+  ShareOutbox outbox(temp / "container");
   fs::path job = makeJob(outbox, "job", {"a.txt"});
   writeText(job / "stray" / "left-over.bin", "x");
   fs::path other = makeJob(outbox, "other", {"b.txt"});
+  writeText(temp / "precious" / "manifest.json", "{}");
+  const fs::path refused[] = {temp / "precious", *outbox.outboxRoot(), *outbox.container(),
+                              other / "b.txt", *outbox.outboxRoot() / "other" / ".." / ".."};
+  for (const fs::path& path : refused) EXPECT_FALSE(outbox.removeJob(path)) << path;
+  EXPECT_TRUE(fs::exists(temp / "precious" / "manifest.json"));
 
   EXPECT_TRUE(outbox.removeJob(job));
   EXPECT_FALSE(fs::exists(job));
   EXPECT_EQ(outbox.pendingJobs(), (std::vector<fs::path>{other}));
   EXPECT_EQ(entriesIn(*outbox.outboxRoot()), 1u);  // no hidden remains either
   EXPECT_TRUE(outbox.removeJob(job));              // already gone
-}
-
-TEST(ShareOutboxTest, RemoveJobLeavesEverythingOutsideTheOutboxAlone) {
-  TempDir temp;
-  ShareOutbox outbox(temp / "container");
-  writeText(temp / "precious" / "manifest.json", "{}");
-  fs::path job = makeJob(outbox, "job", {"a.txt"});
-  const fs::path refused[] = {temp / "precious", *outbox.outboxRoot(), *outbox.container(),
-                              job / "a.txt", *outbox.outboxRoot() / ".pending",
-                              *outbox.outboxRoot() / "job" / ".." / ".."};
-  for (const fs::path& path : refused) EXPECT_FALSE(outbox.removeJob(path)) << path;
-  EXPECT_TRUE(fs::exists(temp / "precious" / "manifest.json"));
-  EXPECT_EQ(outbox.pendingJobs(), (std::vector<fs::path>{job}));
 }
 
 TEST(ShareOutboxTest, WrittenJobIsWhatTheReaderTakes) {

@@ -119,9 +119,9 @@ HttpResponse performBlocking(const HttpRequest& request) {
 
   CURLcode code = curl_easy_perform(curl);
   if (sink.overflowed) {
-    throw HttpError(HttpError::Kind::other, "HTTP response larger than " +
-                                                std::to_string(request.maxResponseBytes) +
-                                                " bytes");
+    throw HttpError(
+        HttpError::Kind::other,
+        "HTTP response larger than " + std::to_string(request.maxResponseBytes) + " bytes");
   }
   if (code != CURLE_OK) {
     long systemError = 0;
@@ -169,10 +169,10 @@ asio::awaitable<HttpResponse> HttpClient::perform(const HttpRequest& request) {
       } catch (...) {
         error = std::current_exception();
       }
-      asio::post(home, [handler = std::move(handler), error,
-                        response = std::move(response)]() mutable {
-        std::move(handler)(error, std::move(response));
-      });
+      asio::post(home,
+                 [handler = std::move(handler), error, response = std::move(response)]() mutable {
+                   std::move(handler)(error, std::move(response));
+                 });
     });
   };
   HttpRequest copy = request;
@@ -197,7 +197,8 @@ std::optional<std::string> HttpClient::checkUrl(std::string_view text) {
     return copy;
   };
   std::string scheme = part(CURLUPART_SCHEME);
-  if (scheme != "http" && scheme != "https") return "scheme \"" + scheme + "\" is not http or https";
+  if (scheme != "http" && scheme != "https")
+    return "scheme \"" + scheme + "\" is not http or https";
   if (part(CURLUPART_HOST).empty()) return "no host";
   return std::nullopt;
 }

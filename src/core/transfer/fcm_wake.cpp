@@ -1,9 +1,9 @@
 #include "core/transfer/fcm_wake.h"
 
+#include <algorithm>
 #include <asio/steady_timer.hpp>
 #include <asio/this_coro.hpp>
 #include <asio/use_awaitable.hpp>
-#include <algorithm>
 #include <cstdlib>
 
 #include "core/support/base64.h"
@@ -48,11 +48,10 @@ FcmWake::Error FcmWake::Error::transport(const std::string& reason) {
 
 FcmWake::ServiceAccount FcmWake::ServiceAccount::decode(ByteView text) {
   json::Value value = json::parse(text);
-  return ServiceAccount{json::requireString(value, "project_id"),
-                        json::requireString(value, "private_key"),
-                        json::requireString(value, "private_key_id"),
-                        json::requireString(value, "client_email"),
-                        json::requireString(value, "token_uri")};
+  return ServiceAccount{
+      json::requireString(value, "project_id"), json::requireString(value, "private_key"),
+      json::requireString(value, "private_key_id"), json::requireString(value, "client_email"),
+      json::requireString(value, "token_uri")};
 }
 
 std::filesystem::path FcmWake::defaultServiceAccountURL() {
@@ -248,9 +247,8 @@ Bytes FcmWake::signRS256(ByteView message, std::string_view pemPrivateKey) {
 }
 
 std::string FcmWake::mintJWT() const {
-  auto issuedAt = std::chrono::duration_cast<std::chrono::seconds>(
-                      options_.clock().time_since_epoch())
-                      .count();
+  auto issuedAt =
+      std::chrono::duration_cast<std::chrono::seconds>(options_.clock().time_since_epoch()).count();
   json::Value header = json::Value::object();
   header["alg"] = "RS256";
   header["typ"] = "JWT";
@@ -291,7 +289,8 @@ asio::awaitable<std::string> FcmWake::fetchAccessToken() {
   HttpResponse response = co_await session_.perform(request);
 
   if (!isHttpStatus(response.status)) throw Error::transport("non-HTTP response");
-  if (!isSuccess(response.status)) throw Error::oauthHTTP(response.status, renderBody(response.body));
+  if (!isSuccess(response.status))
+    throw Error::oauthHTTP(response.status, renderBody(response.body));
   std::string accessToken;
   std::int64_t expiresIn = 0;
   try {

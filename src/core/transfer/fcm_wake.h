@@ -87,9 +87,9 @@ class FcmWake {
     std::chrono::milliseconds sendTimeout{4'000};
     std::chrono::milliseconds tokenTimeout{60'000};
     // The wait before each send attempt.
-    std::array<std::chrono::milliseconds, 3> attemptDelays{
-        std::chrono::milliseconds(0), std::chrono::milliseconds(200),
-        std::chrono::milliseconds(500)};
+    std::array<std::chrono::milliseconds, 3> attemptDelays{std::chrono::milliseconds(0),
+                                                           std::chrono::milliseconds(200),
+                                                           std::chrono::milliseconds(500)};
   };
 
   // <application support>/firebase-service-account.json

@@ -1,8 +1,8 @@
 #include "support/test_phone.h"
 
 #include <algorithm>
-#include <asio/experimental/as_tuple.hpp>
 #include <array>
+#include <asio/experimental/as_tuple.hpp>
 #include <stdexcept>
 #include <string>
 
@@ -126,7 +126,8 @@ asio::awaitable<void> TestPhone::hangUp() {
   socket.shutdown(asio::socket_base::shutdown_send, ignored);
   std::array<std::uint8_t, 4096> sink{};
   for (;;) {
-    [[maybe_unused]] auto [error, read] = co_await socket.async_read_some(asio::buffer(sink), asTuple);
+    [[maybe_unused]] auto [error, read] =
+        co_await socket.async_read_some(asio::buffer(sink), asTuple);
     if (error) break;
   }
   wire_->close();

@@ -160,8 +160,8 @@ std::filesystem::path CollisionResolver::moveToFreeName(const std::filesystem::p
   // keeps happening.
   constexpr int kMaxAttempts = 100;
   for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
-    int result = ::renameat2(AT_FDCWD, partial.c_str(), AT_FDCWD, finalURL.c_str(),
-                             RENAME_NOREPLACE);
+    int result =
+        ::renameat2(AT_FDCWD, partial.c_str(), AT_FDCWD, finalURL.c_str(), RENAME_NOREPLACE);
     if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
       // A file system without the no-replace rename: a hard link also fails rather than
       // replace, and the partial's name goes once the link is made.

@@ -21,8 +21,8 @@
 namespace ferrytide {
 
 struct PartialMeta {
-  std::string transferId;          // "transfer_id" of the offer this partial belongs to
-  std::int64_t advertisedSize = 0;  // "advertised_size": the offered size
+  std::string transferId;             // "transfer_id" of the offer this partial belongs to
+  std::int64_t advertisedSize = 0;    // "advertised_size": the offered size
   std::int64_t startedAtEpochMs = 0;  // "started_at_epoch_ms": when this session accepted it
 
   bool operator==(const PartialMeta&) const = default;

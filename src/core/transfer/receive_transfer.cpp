@@ -303,14 +303,16 @@ ReceivedFile FileReceiveState::finish() {
   PartialMetaIO::remove(s.partialURL);
 
   const double duration = std::chrono::duration<double>(finishTime - s.offerTime).count();
-  return ReceivedFile{finalURL,
-                      s.bytesWritten,
-                      s.offer->size,
-                      s.offer->mime,
-                      s.remoteEndpoint,
-                      duration < 0 ? 0 : duration,
-                      s.bytesThisSession,
-                      s.resumedFromOffset};
+  return ReceivedFile{
+      .savedAt = finalURL,
+      .bytesWritten = s.bytesWritten,
+      .advertisedSize = s.offer->size,
+      .mime = s.offer->mime,
+      .remoteEndpoint = s.remoteEndpoint,
+      .durationSeconds = duration < 0 ? 0 : duration,
+      .bytesReceivedThisSession = s.bytesThisSession,
+      .resumedFromOffset = s.resumedFromOffset,
+  };
 }
 
 // ---- receiveOneTransfer

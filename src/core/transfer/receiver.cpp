@@ -11,6 +11,7 @@
 #include "core/channel/transport_framer.h"
 #include "core/channel/wire_connection.h"
 #include "core/support/base64.h"
+#include "core/support/file_io.h"
 #include "core/support/json.h"
 #include "core/support/log.h"
 #include "core/transfer/receive_error.h"
@@ -108,7 +109,7 @@ std::string describeFailure(const std::exception_ptr& failure) {
 // Calls one of the application's callbacks; one that throws is logged and has no effect on
 // the receiver.
 template <typename Callback, typename... Args>
-void invoke(const Callback& callback, const Args&... args) {
+void notify(const Callback& callback, const Args&... args) {
   if (!callback) return;
   try {
     callback(args...);
@@ -121,11 +122,11 @@ void invoke(const Callback& callback, const Args&... args) {
 
 void deliver(const ProcessOutcome& outcome, const Receiver::Callbacks& callbacks) {
   if (const auto* file = std::get_if<outcome::File>(&outcome)) {
-    invoke(callbacks.onTransfer, file->file);
+    notify(callbacks.onTransfer, file->file);
   } else if (const auto* clipboard = std::get_if<outcome::Clipboard>(&outcome)) {
-    invoke(callbacks.onClipboard, clipboard->text, clipboard->peerHost);
+    notify(callbacks.onClipboard, clipboard->text, clipboard->peerHost);
   } else if (!std::holds_alternative<outcome::Declined>(outcome)) {
-    invoke(callbacks.onSync, outcome);
+    notify(callbacks.onSync, outcome);
   }
 }
 
@@ -134,10 +135,10 @@ void report(const std::exception_ptr& failure, const Receiver::Callbacks& callba
     std::rethrow_exception(failure);
   } catch (const std::exception& error) {
     log().info(std::string("connection ended: ") + error.what());
-    invoke(callbacks.onError, error);
+    notify(callbacks.onError, error);
   } catch (...) {
     log().error("connection ended with an unknown error");
-    invoke(callbacks.onError, std::runtime_error("unknown error"));
+    notify(callbacks.onError, std::runtime_error("unknown error"));
   }
 }
 
@@ -268,6 +269,7 @@ class Receiver::Connection {
     }
     file_.recordOffer(offer);
     co_await takeOver(offer.transfer_id);
+    createSaveFolder();
     Bytes frame = seal(file_.openPartial());
     co_await wire_->sendLengthPrefixed(frame);
     co_return std::nullopt;
@@ -288,6 +290,15 @@ class Receiver::Connection {
       co_await timer.async_wait(asio::use_awaitable);
       // Superseded in turn while waiting.
       if (!wire_->socket().is_open()) throw ReceiveError::wire("connection cancelled");
+    }
+  }
+
+  // A save folder that was removed while the receiver ran is made again.
+  void createSaveFolder() {
+    try {
+      file_io::createDirectories(receiver_.downloadsDir_);
+    } catch (const Error& error) {
+      throw ReceiveError::fileWriteFailed(error.description());
     }
   }
 
@@ -420,7 +431,7 @@ asio::awaitable<void> Receiver::listen(std::shared_ptr<const Callbacks> callback
   Listener& listener = *listener_;
   if (listener.stopRequested) throw Error::listenerStopped(kStreamCompleted);
   openAcceptor();
-  invoke(options_.onListening, listener.boundPort.load());
+  notify(options_.onListening, listener.boundPort.load());
 
   auto retryDelay = options_.acceptRetryMin;
   while (!listener.stopRequested) {
@@ -438,7 +449,7 @@ asio::awaitable<void> Receiver::listen(std::shared_ptr<const Callbacks> callback
     log().warning("accept failed: " + error.message() + "; accepting again after " +
                   std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(retryDelay).count()) +
                   " ms");
-    invoke(options_.onAcceptFailed, error.message());
+    notify(options_.onAcceptFailed, error.message());
     co_await pauseAfterAcceptError(retryDelay);
     retryDelay = std::min(retryDelay * 2, options_.acceptRetryMax);
   }

@@ -58,11 +58,11 @@ TEST(PartialMetaTest, UnreadableOrUndecodableSidecarCountsAsAbsent) {
       {"no advertised_size", R"({"transfer_id":"T1","started_at_epoch_ms":2})"},
       {"no started_at_epoch_ms", R"({"transfer_id":"T1","advertised_size":1})"},
       {"transfer_id a number", R"({"transfer_id":7,"advertised_size":1,"started_at_epoch_ms":2})"},
-      {"size a string",
-       R"({"transfer_id":"T1","advertised_size":"1","started_at_epoch_ms":2})"},
+      {"size a string", R"({"transfer_id":"T1","advertised_size":"1","started_at_epoch_ms":2})"},
       {"size a fraction", R"({"transfer_id":"T1","advertised_size":1.5,"started_at_epoch_ms":2})"},
-      {"huge", "{\"transfer_id\":\"T1\",\"advertised_size\":1,\"started_at_epoch_ms\":2,\"pad\":\"" +
-                   std::string(70'000, 'x') + "\"}"},
+      {"huge",
+       "{\"transfer_id\":\"T1\",\"advertised_size\":1,\"started_at_epoch_ms\":2,\"pad\":\"" +
+           std::string(70'000, 'x') + "\"}"},
   };
   for (const auto& c : cases) {
     TempDir dir;
@@ -81,8 +81,9 @@ TEST(PartialMetaTest, UnreadableOrUndecodableSidecarCountsAsAbsent) {
 
 TEST(PartialMetaTest, ExtraKeysAreIgnored) {
   TempDir dir;
-  writeFileBytes(dir / "f.partial.meta.json",
-                 toBytes(R"({"transfer_id":"T1","advertised_size":1,"started_at_epoch_ms":2,"x":[]})"));
+  writeFileBytes(
+      dir / "f.partial.meta.json",
+      toBytes(R"({"transfer_id":"T1","advertised_size":1,"started_at_epoch_ms":2,"x":[]})"));
   EXPECT_EQ(PartialMetaIO::load(dir / "f.partial"), (PartialMeta{"T1", 1, 2}));
 }
 

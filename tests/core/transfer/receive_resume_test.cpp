@@ -57,8 +57,8 @@ struct Cut {
 };
 
 // Frame sizes the phone cycles through: large, tiny, empty and odd ones.
-constexpr std::array<std::size_t, 8> kFrameSizes = {65'536, 1, 0, 4'097, 17, 300'000, 1'048'576,
-                                                    1'048'571};
+constexpr std::array<std::size_t, 8> kFrameSizes = {65'536, 1,       0,         4'097,
+                                                    17,     300'000, 1'048'576, 1'048'571};
 
 // Wire bytes of the first `frames` frames of a session.
 std::size_t boundary(std::size_t frames) {

@@ -19,9 +19,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::folderListing;
-using testing::runOneShotSession;
 using testing::PhoneScript;
 using testing::readFileBytes;
+using testing::runOneShotSession;
 using testing::SessionOutcome;
 using testing::TempDir;
 using testing::TestPhone;
@@ -59,7 +59,7 @@ struct Existing {
 };
 
 Existing file(std::string name, std::string content,
-             std::optional<std::string> sidecarTransferId = std::nullopt) {
+              std::optional<std::string> sidecarTransferId = std::nullopt) {
   return {std::move(name), std::move(content), std::move(sidecarTransferId), Existing::Kind::file};
 }
 
@@ -111,19 +111,30 @@ TEST(FileReceiveStateTest, OfferedNamesLandInsideTheSaveFolderAtAFreeName) {
       {"two taken", "photo.jpg", {file("photo.jpg", "a"), file("photo 2.jpg", "b")}, "photo 3.jpg"},
       {"double extension", "a.tar.gz", {file("a.tar.gz", "x")}, "a.tar 2.gz"},
       {"hidden file", ".bashrc", {file(".bashrc", "x")}, ".bashrc 2"},
-      {"partial of another transfer", "photo.jpg", {file("photo.jpg.partial", "old", other)},
+      {"partial of another transfer",
+       "photo.jpg",
+       {file("photo.jpg.partial", "old", other)},
        "photo 2.jpg"},
       {"orphan partial", "photo.jpg", {file("photo.jpg.partial", "old")}, "photo 2.jpg"},
-      {"dangling link at the name", "photo.jpg", {link("photo.jpg", Kind::danglingLink)},
+      {"dangling link at the name",
+       "photo.jpg",
+       {link("photo.jpg", Kind::danglingLink)},
        "photo 2.jpg"},
-      {"link at the name", "target.bin", {link("target.bin", Kind::linkOutside)},
+      {"link at the name", "target.bin", {link("target.bin", Kind::linkOutside)}, "target 2.bin"},
+      {"link at the partial, sidecar of this transfer",
+       "target.bin",
+       {link("target.bin.partial", Kind::linkOutside, mine)},
        "target 2.bin"},
-      {"link at the partial, sidecar of this transfer", "target.bin",
-       {link("target.bin.partial", Kind::linkOutside, mine)}, "target 2.bin"},
-      {"partial of this transfer", "photo.jpg", {file("photo.jpg.partial", "pay", mine)}, "photo.jpg",
+      {"partial of this transfer",
+       "photo.jpg",
+       {file("photo.jpg.partial", "pay", mine)},
+       "photo.jpg",
        3},
-      {"partial of this transfer behind a taken name", "photo.jpg",
-       {file("photo.jpg", "x"), file("photo 2.jpg.partial", "payl", mine)}, "photo 2.jpg", 4},
+      {"partial of this transfer behind a taken name",
+       "photo.jpg",
+       {file("photo.jpg", "x"), file("photo 2.jpg.partial", "payl", mine)},
+       "photo 2.jpg",
+       4},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
@@ -186,10 +197,9 @@ TEST(FileReceiveStateTest, NameTheFileSystemRefusesFailsWithItsReasonAndLeavesNo
       ADD_FAILURE() << "expected fileWriteFailed";
     } catch (const ReceiveError& error) {
       EXPECT_EQ(error.kind(), ReceiveError::Kind::fileWriteFailed);
-      EXPECT_EQ(error.description(), std::string("file write failed: ") +
-                                         (c.sidecar ? "meta write: " : "") +
-                                         (folder.save / c.failingFile).string() + ": " +
-                                         std::strerror(ENAMETOOLONG));
+      EXPECT_EQ(error.description(),
+                std::string("file write failed: ") + (c.sidecar ? "meta write: " : "") +
+                    (folder.save / c.failingFile).string() + ": " + std::strerror(ENAMETOOLONG));
     }
     EXPECT_FALSE(state.hasOpenPartial());
     EXPECT_TRUE(folderListing(folder.save).empty());
@@ -199,21 +209,40 @@ TEST(FileReceiveStateTest, NameTheFileSystemRefusesFailsWithItsReasonAndLeavesNo
 
 // ---- The one-shot receive
 
-enum class Step { offer, chunk, done, resume, clipboard, setName, nameUpdate, unpair, decline,
-                  tokenUpdate };
+enum class Step {
+  offer,
+  chunk,
+  done,
+  resume,
+  clipboard,
+  setName,
+  nameUpdate,
+  unpair,
+  decline,
+  tokenUpdate
+};
 
 TransportMessage messageFor(Step step) {
   switch (step) {
-    case Step::done: return msg::Done{};
-    case Step::resume: return msg::Resume{"T1", 0};
-    case Step::clipboard: return msg::Clipboard{"hello", "text/plain"};
-    case Step::setName: return msg::SetName{"Ada's phone"};
-    case Step::nameUpdate: return msg::NameUpdate{"Ada's phone"};
-    case Step::unpair: return msg::Unpair{};
-    case Step::decline: return msg::Decline{};
-    case Step::tokenUpdate: return msg::TokenUpdate{"fcm-token"};
+    case Step::done:
+      return msg::Done{};
+    case Step::resume:
+      return msg::Resume{"T1", 0};
+    case Step::clipboard:
+      return msg::Clipboard{"hello", "text/plain"};
+    case Step::setName:
+      return msg::SetName{"Ada's phone"};
+    case Step::nameUpdate:
+      return msg::NameUpdate{"Ada's phone"};
+    case Step::unpair:
+      return msg::Unpair{};
+    case Step::decline:
+      return msg::Decline{};
+    case Step::tokenUpdate:
+      return msg::TokenUpdate{"fcm-token"};
     case Step::offer:
-    case Step::chunk: break;
+    case Step::chunk:
+      break;
   }
   throw std::logic_error("not a plain message");
 }
@@ -264,8 +293,7 @@ struct FrameCase {
 TEST_F(OneShotReceiveTest, FramesOutOfPlaceEndTheReceiveAndTokenUpdatesAreSkipped) {
   using enum Step;
   const std::string nameFrame = "protocol violation: name frame on one-shot receive path";
-  const std::string clipboardFrame =
-      "protocol violation: clipboard frame on one-shot receive path";
+  const std::string clipboardFrame = "protocol violation: clipboard frame on one-shot receive path";
   const std::string unexpectedResume = "protocol violation: unexpected Resume from sender";
   const std::string doneFirst = "protocol violation: Done received without FileOffer";
   const FrameCase cases[] = {
@@ -319,8 +347,7 @@ struct SizeCase {
 TEST_F(OneShotReceiveTest, DoneFinishesTheFileWhateverItsSizeAndReportsIt) {
   const SizeCase cases[] = {{3'145'733, 3'145'733}, {1000, 10}, {10, 1000}, {0, 0}, {5, 0}};
   for (const auto& c : cases) {
-    SCOPED_TRACE("advertised " + std::to_string(c.advertised) + ", sent " +
-                 std::to_string(c.sent));
+    SCOPED_TRACE("advertised " + std::to_string(c.advertised) + ", sent " + std::to_string(c.sent));
     std::filesystem::remove_all(save);
     const Bytes content = testing::patternBytes(c.sent);
     const auto outcome = run([&](Endpoint endpoint) -> Task {
@@ -418,8 +445,8 @@ TEST_F(OneShotReceiveTest, AcceptTimeoutEndsAWaitWithoutConnectionWithTimedOut) 
 }
 
 TEST_F(OneShotReceiveTest, AcceptTimeoutOfZeroOrLessWaitsForTheConnection) {
-  for (const auto timeout : {std::chrono::steady_clock::duration::zero(),
-                             std::chrono::steady_clock::duration(-1s)}) {
+  for (const auto timeout :
+       {std::chrono::steady_clock::duration::zero(), std::chrono::steady_clock::duration(-1s)}) {
     std::filesystem::remove_all(save);
     OneShotReceiveOptions waiting = options();
     waiting.acceptTimeout = timeout;
@@ -445,8 +472,8 @@ TEST_F(OneShotReceiveTest, PortInUseFailsWithListenerStartFailed) {
   clashing.port = taken.local_endpoint().port();
   const auto outcome = runOneShotSession(std::move(clashing), nullptr);
   EXPECT_TRUE(outcome.failedWith<ReceiveError>());
-  EXPECT_EQ(outcome.failureText(), "listener start failed: " + asio::error_code(
-                                       asio::error::address_in_use).message());
+  EXPECT_EQ(outcome.failureText(),
+            "listener start failed: " + asio::error_code(asio::error::address_in_use).message());
 }
 
 }  // namespace

@@ -22,9 +22,7 @@
 #include "core/transfer/file_fingerprint.h"
 #include "core/transfer/mime_types.h"
 
-// g++ 12 wrongly reports -Wmismatched-new-delete for the coroutines of this file: it pairs the
-// ::operator new inside Asio's frame allocator with the frame's own operator delete, though
-// Asio allocates and frees every frame through its own matching pair.
+// g++ 12's false -Wmismatched-new-delete on Asio coroutine frames (see receive_transfer.cpp).
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 #endif

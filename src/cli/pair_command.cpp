@@ -86,9 +86,10 @@ int runPairCommand(const PairOptions& options, std::istream& input) {
   if (!options.name.empty()) device.hostname = options.name;
 
   ReceiverPidFile pidFile(receiverPidFile());
+  bool stoppedReceiver = false;
   if (pidFile.runningReceiver()) {
     std::printf("Stopping the running receiver to free port %u\n", options.port);
-    pidFile.stopRunningReceiver(kReceiverStopTimeout);
+    stoppedReceiver = pidFile.stopRunningReceiver(kReceiverStopTimeout);
   }
 
   PairingPayload payload = PairingPayload::mint(key.publicKey(), device, options.port);
@@ -140,6 +141,7 @@ int runPairCommand(const PairOptions& options, std::istream& input) {
   for (const PeerRecord& old : stale) {
     std::printf("Removed the older pairing of %s\n", old.peer_hostname.c_str());
   }
+  if (stoppedReceiver) std::printf("Start \"ferrytide-cli receive\" again to receive from it\n");
   return 0;
 }
 

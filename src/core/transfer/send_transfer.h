@@ -22,6 +22,7 @@
 #include <string>
 
 #include "core/channel/noise_handshake.h"
+#include "core/channel/transport_framer.h"
 #include "core/channel/wire_connection.h"
 #include "core/peers/peer_record.h"
 #include "core/support/bytes.h"
@@ -93,8 +94,7 @@ asio::awaitable<asio::ip::tcp::socket> openConnection(std::string host, std::int
 // wake went out.
 asio::awaitable<asio::ip::tcp::socket> connectToPhone(PeerRecord peer, ConnectPlan plan,
                                                       WakePhone wake,
-                                                      std::function<void()> onWaking,
-                                                      Logger log);
+                                                      std::function<void()> onWaking, Logger log);
 
 // Noise XX as initiator with empty payloads: message 1 out, 2 in, 3 out. Returns the completed
 // handshake, to be finalized. Any wire or handshake error is SendError::noiseHandshakeFailed;
@@ -103,6 +103,10 @@ asio::awaitable<asio::ip::tcp::socket> connectToPhone(PeerRecord peer, ConnectPl
 asio::awaitable<NoiseHandshake> initiateHandshake(WireConnection& wire,
                                                   crypto::X25519PrivateKey staticKey,
                                                   Bytes prologue, SendDuration timeout);
+
+// Whether the phone's next frame, within the wire's idle time-out, is Unpair: the answer of a
+// phone that has forgotten this computer. Every other outcome, an error included, is no.
+asio::awaitable<bool> phoneRepliesUnpair(WireConnection& wire, TransportFramer& framer);
 
 // The phone's static key from its record's "peer_pubkey"; SendError::unauthorizedPeer when it
 // is not the Base64 of 32 bytes.
@@ -132,7 +136,7 @@ struct SendFileOptions {
 // through unchanged. On any failure the journal entry stays, so that the next attempt offers
 // the same "transfer_id" and the phone resumes. `journal` must outlive the send.
 asio::awaitable<SentFile> sendOneFile(std::filesystem::path fileURL, PeerRecord peer,
-                                      crypto::X25519PrivateKey staticKey,
-                                      InFlightJournal& journal, SendFileOptions options = {});
+                                      crypto::X25519PrivateKey staticKey, InFlightJournal& journal,
+                                      SendFileOptions options = {});
 
 }  // namespace ferrytide

@@ -23,8 +23,8 @@ inline constexpr std::uint16_t kDefaultPort = 47819;
 // cannot see); the core's errors pass through with their own texts.
 class CliError : public Error {
  public:
-  static CliError noPairedPhone();                                 // "no phone is paired; ..."
-  static CliError noMatchingPhone(const std::string& selector);   // "no paired phone matches ..."
+  static CliError noPairedPhone();                               // "no phone is paired; ..."
+  static CliError noMatchingPhone(const std::string& selector);  // "no paired phone matches ..."
   static CliError invalidArgument(const std::string& text);
 
  private:

@@ -9,8 +9,9 @@ namespace ferrytide::cli {
 
 CLI::App* addForgetCommand(CLI::App& parent, ForgetOptions& options) {
   CLI::App* command = parent.add_subcommand("forget", "Remove a paired phone");
-  command->add_option("selector", options.selector,
-                      "The phone: its name, the start of its name, or the start of its key")
+  command
+      ->add_option("selector", options.selector,
+                   "The phone: its name, the start of its name, or the start of its key")
       ->required();
   command->add_flag("--tell", options.tell, "Tell the phone first (it forgets this computer too)");
   return command;

@@ -117,9 +117,8 @@ int runPairCommand(const PairOptions& options, std::istream& input) {
 
   PhoneIntroduction intro =
       PhoneIntroduction::decode(result.phoneIntroductionPlaintext, payload.peer_port);
-  std::string confirmation =
-      PairCrypto::confirmationCode(*secret, key.publicKey().view(), intro.pubkeyBytes(),
-                                   result.phoneIntroductionPlaintext);
+  std::string confirmation = PairCrypto::confirmationCode(
+      *secret, key.publicKey().view(), intro.pubkeyBytes(), result.phoneIntroductionPlaintext);
   std::printf("%s (%s) answered. Confirmation code: %s\n", intro.hostname.c_str(),
               result.remoteEndpoint.c_str(), confirmation.c_str());
   if (options.yes) {

@@ -69,8 +69,9 @@ int receiveOnce(const CliContext& context, asio::io_context& io, asio::signal_se
                 const std::filesystem::path& dir, std::uint16_t port) {
   PeerRecord peer = context.resolvePeer("");
   std::optional<crypto::X25519PublicKey> expected = publicKeyOf(peer);
-  if (!expected) throw CliError::invalidArgument("the stored key of " + peer.peer_hostname +
-                                                 " is not a key; pair again");
+  if (!expected)
+    throw CliError::invalidArgument("the stored key of " + peer.peer_hostname +
+                                    " is not a key; pair again");
   auto onListening = [&](std::uint16_t bound) {
     std::printf("Waiting for one file from %s on port %u, saving to %s\n",
                 peer.peer_hostname.c_str(), bound, dir.c_str());
@@ -114,8 +115,9 @@ int receiveForever(const CliContext& context, asio::io_context& io, asio::signal
     if (std::optional<crypto::X25519PublicKey> key = publicKeyOf(peer)) expected.push_back(*key);
   }
   if (expected.empty()) {
-    std::fprintf(stderr, "No phone is paired: every connection will be refused. Run "
-                         "\"ferrytide-cli pair\" first.\n");
+    std::fprintf(stderr,
+                 "No phone is paired: every connection will be refused. Run "
+                 "\"ferrytide-cli pair\" first.\n");
   }
   ReceiverOptions options;
   options.peerStore = context.peerStore;
@@ -168,8 +170,7 @@ CLI::App* addReceiveCommand(CLI::App& parent, ReceiveOptions& options) {
   command->add_flag("--once", options.once,
                     "Take one file from the most recently paired phone, then end");
   command->add_option("--dir", options.dir, "Where to save files (default: the Downloads folder)");
-  command->add_option("--port", options.port, "The port to listen on")
-      ->capture_default_str();
+  command->add_option("--port", options.port, "The port to listen on")->capture_default_str();
   return command;
 }
 

@@ -41,7 +41,8 @@ std::string progressBarLine(std::int64_t sent, std::int64_t total, std::int64_t 
   if (elapsedSeconds < 0.2 || sessionBytes <= 0) return line + "  -  ETA -";
   double rate = static_cast<double>(sessionBytes) / elapsedSeconds;
   line += "  " + formatBytes(static_cast<std::int64_t>(rate)) + "/s";
-  line += "  ETA " + formatDuration(static_cast<double>(std::max<std::int64_t>(total - sent, 0)) / rate);
+  line += "  ETA " +
+          formatDuration(static_cast<double>(std::max<std::int64_t>(total - sent, 0)) / rate);
   return line;
 }
 

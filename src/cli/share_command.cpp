@@ -25,8 +25,7 @@ int runShareCommand(const ShareOptions& options) {
   ShareOutbox outbox;
   std::filesystem::path job = outbox.writeJob(files, targets);
   outbox.postPending();
-  std::printf("Shared %zu file%s: %s\n", files.size(), files.size() == 1 ? "" : "s",
-              job.c_str());
+  std::printf("Shared %zu file%s: %s\n", files.size(), files.size() == 1 ? "" : "s", job.c_str());
   return 0;
 }
 

@@ -75,7 +75,8 @@ asio::awaitable<void> initiate(WireConnection& wire, SelfCheckResult& result) {
   co_await wire.sendLengthPrefixed(offerFrame);
   DecodedFrame reply = framer.decode(co_await wire.receiveLengthPrefixed());
   if (reply.asJSON() && std::holds_alternative<msg::Resume>(*reply.asJSON())) {
-    result.reply = "Resume at " + std::to_string(std::get<msg::Resume>(*reply.asJSON()).accepted_offset);
+    result.reply =
+        "Resume at " + std::to_string(std::get<msg::Resume>(*reply.asJSON()).accepted_offset);
   }
   Bytes chunk(kChunkBytes, 0x5a);
   for (std::size_t i = 0; i < kSelfCheckChunks; ++i) {
@@ -132,8 +133,9 @@ void printNetworkIdentity() {
 
 CLI::App* addStatusCommand(CLI::App& parent) {
   return parent.add_subcommand(
-      "status", "Show the version, this computer's key and address, and check the secure channel "
-                "(also what runs without a command)");
+      "status",
+      "Show the version, this computer's key and address, and check the secure channel "
+      "(also what runs without a command)");
 }
 
 int runStatusCommand() {
@@ -142,9 +144,10 @@ int runStatusCommand() {
   printNetworkIdentity();
   try {
     SelfCheckResult result = runChannelSelfCheck();
-    std::printf("channel check:  Noise XX handshake on 127.0.0.1 ok (hash %s...), file offer -> %s, "
-                "%zu bytes of sealed binary frames received, Done\n",
-                result.handshakeHash.c_str(), result.reply.c_str(), result.binaryBytes);
+    std::printf(
+        "channel check:  Noise XX handshake on 127.0.0.1 ok (hash %s...), file offer -> %s, "
+        "%zu bytes of sealed binary frames received, Done\n",
+        result.handshakeHash.c_str(), result.reply.c_str(), result.binaryBytes);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "channel check failed: %s\n", error.what());
     return 1;

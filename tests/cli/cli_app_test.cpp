@@ -57,15 +57,15 @@ TEST(CliAppTest, DefaultsToStatusAndTheSystemPort) {
 
 TEST(CliAppTest, RejectsBadArguments) {
   const std::vector<std::vector<std::string>> cases = {
-      {"send"},                         // no file
-      {"share", "--to", "pix"},         // no file
-      {"forget"},                       // no selector
-      {"receive", "--port", "70000"},   // not a port
-      {"receive", "--port", "x"},       // not a number
-      {"pair", "--timeout", "0"},       // not positive
-      {"peers", "--yaml"},              // unknown option
-      {"bogus"},                        // unknown command
-      {"peers", "send", "a"},           // two commands
+      {"send"},                        // no file
+      {"share", "--to", "pix"},        // no file
+      {"forget"},                      // no selector
+      {"receive", "--port", "70000"},  // not a port
+      {"receive", "--port", "x"},      // not a number
+      {"pair", "--timeout", "0"},      // not positive
+      {"peers", "--yaml"},             // unknown option
+      {"bogus"},                       // unknown command
+      {"peers", "send", "a"},          // two commands
   };
   for (const auto& arguments : cases) {
     CliApp cli;
@@ -74,8 +74,8 @@ TEST(CliAppTest, RejectsBadArguments) {
 }
 
 TEST(CliAppTest, EveryCommandHasHelp) {
-  for (const char* command : {"status", "pair", "peers", "send", "clip", "receive", "forget",
-                              "share"}) {
+  for (const char* command :
+       {"status", "pair", "peers", "send", "clip", "receive", "forget", "share"}) {
     CliApp cli;
     EXPECT_THROW(cli.parse({command, "--help"}), CLI::CallForHelp) << command;
   }

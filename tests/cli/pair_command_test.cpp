@@ -1,7 +1,6 @@
 #include "cli/pair_command.h"
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <fstream>
@@ -13,8 +12,10 @@ namespace ferrytide::cli {
 namespace {
 
 TEST(PairCommandTest, OnlyYesConfirms) {
-  for (const char* answer : {"y", "Y", "yes", " YES\r", "Yes\n"}) EXPECT_TRUE(isYes(answer)) << answer;
-  for (const char* answer : {"", "n", "no", "yeah", "y y", "ja"}) EXPECT_FALSE(isYes(answer)) << answer;
+  for (const char* answer : {"y", "Y", "yes", " YES\r", "Yes\n"})
+    EXPECT_TRUE(isYes(answer)) << answer;
+  for (const char* answer : {"", "n", "no", "yeah", "y y", "ja"})
+    EXPECT_FALSE(isYes(answer)) << answer;
 }
 
 TEST(ReceiverPidFileTest, OnlyAnotherLiveProcessOfThisToolCounts) {

@@ -43,8 +43,8 @@ TEST(PeerFormatTest, FingerprintOfSomethingThatIsNoKey) {
 }
 
 TEST(PeerFormatTest, NewestFirstKeepsTheBookOrderOnATie) {
-  std::vector<PeerRecord> sorted = newestFirst(
-      {phone("old", 1, 1000), phone("tie-a", 2, 5000), phone("new", 3, 9000), phone("tie-b", 4, 5000)});
+  std::vector<PeerRecord> sorted = newestFirst({phone("old", 1, 1000), phone("tie-a", 2, 5000),
+                                                phone("new", 3, 9000), phone("tie-b", 4, 5000)});
   std::vector<std::string> names;
   for (const PeerRecord& record : sorted) names.push_back(record.peer_hostname);
   EXPECT_EQ(names, (std::vector<std::string>{"new", "tie-a", "tie-b", "old"}));

@@ -11,8 +11,8 @@ TEST(SendProgressDisplayTest, FormatsBytes) {
   const struct {
     std::int64_t bytes;
     const char* text;
-  } cases[] = {{0, "0 B"},         {1023, "1023 B"},           {1024, "1.0 KiB"},
-               {1536, "1.5 KiB"},  {100 * kMiB, "100.0 MiB"},  {3 * 1024 * kMiB, "3.0 GiB"}};
+  } cases[] = {{0, "0 B"},        {1023, "1023 B"},          {1024, "1.0 KiB"},
+               {1536, "1.5 KiB"}, {100 * kMiB, "100.0 MiB"}, {3 * 1024 * kMiB, "3.0 GiB"}};
   for (const auto& c : cases) EXPECT_EQ(formatBytes(c.bytes), c.text) << c.bytes;
 }
 

@@ -9,9 +9,11 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "core/channel/noise_handshake.h"
 #include "core/channel/transport_framer.h"
 #include "core/channel/transport_message.h"
 #include "core/channel/wire_connection.h"
@@ -38,7 +40,11 @@ asio::awaitable<ResponderSession> respondToHandshake(WireConnection& wire,
 //
 //   recordOffer (O1) → openPartial (O2–O7, returns the Resume to send) → appendChunk* → finish
 //
-// Every failure leaves the partial file and its sidecar on disk for a later resume.
+// Every failure leaves the partial file and its sidecar on disk for a later resume (except an
+// empty partial that openPartial itself created and could not give a sidecar: it could never
+// be resumed). Nothing is written outside the save folder: a symbolic link at a name counts as
+// taken and is never written through, and finish never replaces a file that took the final
+// name meanwhile.
 class FileReceiveState {
  public:
   FileReceiveState(std::filesystem::path downloadsDir, std::string remoteEndpoint);
@@ -57,7 +63,8 @@ class FileReceiveState {
   msg::Resume openPartial();
   // C1. Throws ReceiveError::fileWriteFailed.
   void appendChunk(ByteView bytes);
-  // F1–F7. Throws ReceiveError::fileWriteFailed ("rename: ...").
+  // F1–F7: flushes the partial to disk, then moves it to a free final name. Throws
+  // ReceiveError::fileWriteFailed (the flush's reason, or "rename: ...").
   ReceivedFile finish();
 
  private:
@@ -73,6 +80,8 @@ struct OneShotReceiveOptions {
   Bytes prologue = toBytes(kFerrytidePrologue);
   // Zero or less: wait for ever.
   std::chrono::steady_clock::duration acceptTimeout{};
+  // How long the phone may stay silent once connected; unset: for ever (the caller cancels).
+  std::optional<std::chrono::steady_clock::duration> idleTimeout;
   // Where to listen; the default is every interface.
   asio::ip::address listenAddress = asio::ip::address_v4::any();
   // Called once listening, with the bound port (tests listen on port 0).

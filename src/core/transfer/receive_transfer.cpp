@@ -1,0 +1,362 @@
+#include "core/transfer/receive_transfer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <asio/experimental/as_tuple.hpp>
+#include <asio/experimental/deferred.hpp>
+#include <asio/experimental/parallel_group.hpp>
+#include <cerrno>
+#include <sstream>
+#include <stdexcept>
+#include <utility>
+
+#include "core/channel/noise_handshake.h"
+#include "core/support/file_io.h"
+#include "core/transfer/collision_resolver.h"
+#include "core/transfer/partial_meta.h"
+
+// g++ 12 wrongly reports -Wmismatched-new-delete for the coroutines of this file: it pairs the
+// ::operator new inside Asio's frame allocator with the frame's own operator delete, though
+// Asio allocates and frees every frame through its own matching pair.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
+namespace ferrytide {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr auto asTuple = asio::experimental::as_tuple(asio::use_awaitable);
+
+ReceiveError writeFailure(const std::filesystem::path& path, int errorNumber) {
+  return ReceiveError::fileWriteFailed(file_io::describe(path, errorNumber));
+}
+
+std::int64_t nowEpochMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+// O_NOFOLLOW: a symbolic link planted at the partial's name is never written through.
+// O_NONBLOCK: opening a FIFO planted there fails instead of waiting for a reader (plain files
+// ignore the flag).
+constexpr int kPartialFlags = O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+
+struct OpenedPartial {
+  int fd = -1;
+  bool created = false;
+};
+
+// Creates the partial, or opens it when it is this transfer's. When another receive created a
+// partial of the same name after `target` was chosen, the names are chosen again, so that two
+// transfers never share a partial file.
+OpenedPartial openPartialFile(CollisionResolver::Target& target, const std::filesystem::path& dir,
+                              const std::string& baseName, const std::string& transferId) {
+  constexpr int kMaxAttempts = 10;
+  for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
+    int fd = ::open(target.partialURL.c_str(), kPartialFlags | O_CREAT | O_EXCL, 0644);
+    if (fd >= 0) return {fd, true};
+    if (errno != EEXIST) throw writeFailure(target.partialURL, errno);
+    std::optional<PartialMeta> meta = PartialMetaIO::load(target.partialURL);
+    if (meta && meta->transferId == transferId) {
+      fd = ::open(target.partialURL.c_str(), kPartialFlags);
+      if (fd < 0) throw writeFailure(target.partialURL, errno);
+      return {fd, false};
+    }
+    target = CollisionResolver::resolveTarget(dir, baseName, transferId);
+  }
+  throw writeFailure(target.partialURL, EEXIST);
+}
+
+// What the one-shot path does with a control message; the ones it refuses throw here.
+enum class OneShotStep { acceptOffer, finish, ignore };
+
+OneShotStep oneShotStepFor(const TransportMessage& message, const FileReceiveState& state) {
+  if (std::holds_alternative<msg::FileOffer>(message)) {
+    if (state.hasOffer()) throw ReceiveError::protocolViolation("duplicate FileOffer");
+    return OneShotStep::acceptOffer;
+  }
+  if (std::holds_alternative<msg::Done>(message)) {
+    if (!state.hasOffer()) throw ReceiveError::protocolViolation("Done received without FileOffer");
+    return OneShotStep::finish;
+  }
+  // The one-shot path keeps no peer book in which a push token could be stored.
+  if (std::holds_alternative<msg::TokenUpdate>(message)) return OneShotStep::ignore;
+  if (std::holds_alternative<msg::Resume>(message)) {
+    throw ReceiveError::protocolViolation("unexpected Resume from sender");
+  }
+  if (std::holds_alternative<msg::Clipboard>(message)) {
+    throw ReceiveError::protocolViolation("clipboard frame on one-shot receive path");
+  }
+  // SetName, NameUpdate, Unpair and Decline.
+  throw ReceiveError::protocolViolation("name frame on one-shot receive path");
+}
+
+// Listens, takes the first connection and stops listening.
+asio::awaitable<asio::ip::tcp::socket> acceptOneConnection(const OneShotReceiveOptions& options) {
+  const auto executor = co_await asio::this_coro::executor;
+  const asio::ip::tcp::endpoint endpoint(options.listenAddress, options.port);
+  asio::ip::tcp::acceptor acceptor(executor);
+  asio::error_code error;
+  acceptor.open(endpoint.protocol(), error);
+  if (!error) acceptor.set_option(asio::socket_base::reuse_address(true), error);
+  if (!error) acceptor.bind(endpoint, error);
+  if (!error) acceptor.listen(asio::socket_base::max_listen_connections, error);
+  if (error) throw ReceiveError::listenerStartFailed(error.message());
+  if (options.onListening) options.onListening(acceptor.local_endpoint().port());
+
+  asio::ip::tcp::socket socket(executor);
+  if (options.acceptTimeout <= SteadyClock::duration::zero()) {
+    auto [acceptError] = co_await acceptor.async_accept(socket, asTuple);
+    if (acceptError) throw ReceiveError::wire(acceptError.message());
+    co_return socket;
+  }
+
+  // The accept and the timer race in one group: whichever finishes first cancels the other.
+  asio::steady_timer timer(executor, options.acceptTimeout);
+  auto [order, acceptError, timerError] =
+      co_await asio::experimental::make_parallel_group(
+          acceptor.async_accept(socket, asio::experimental::deferred),
+          timer.async_wait(asio::experimental::deferred))
+          .async_wait(asio::experimental::wait_for_one(), asio::use_awaitable);
+  // A connection that arrived in the same instant as the time-out is kept.
+  if (!acceptError) co_return socket;
+  if (order[0] == 1 && !timerError) throw ReceiveError::timedOut();
+  throw ReceiveError::wire(acceptError.message());
+}
+
+std::string describeRemoteEndpoint(const asio::ip::tcp::socket& socket) {
+  asio::error_code error;
+  const asio::ip::tcp::endpoint remote = socket.remote_endpoint(error);
+  if (error) return "(unknown endpoint)";
+  std::ostringstream text;
+  text << remote;
+  return text.str();
+}
+
+// Closes the connection on every way out of the receive.
+struct CloseOnExit {
+  WireConnection& wire;
+  ~CloseOnExit() { wire.close(); }
+};
+
+}  // namespace
+
+// ---- respondToHandshake
+
+asio::awaitable<ResponderSession> respondToHandshake(WireConnection& wire,
+                                                     const crypto::X25519PrivateKey& staticKey,
+                                                     ByteView prologue) {
+  std::optional<NoiseTransport> transport;
+  try {
+    NoiseHandshake handshake(NoiseRole::responder, staticKey, prologue);
+    Bytes message1 = co_await wire.receiveLengthPrefixed();
+    handshake.readMessage(message1);
+    Bytes message2 = handshake.writeMessage();
+    co_await wire.sendLengthPrefixed(message2);
+    Bytes message3 = co_await wire.receiveLengthPrefixed();
+    handshake.readMessage(message3);
+    transport.emplace(handshake.finalize());
+  } catch (const std::exception& error) {
+    throw ReceiveError::noiseHandshakeFailed(error.what());
+  }
+  crypto::X25519PublicKey remoteKey = transport->remoteStaticPublicKey();
+  co_return ResponderSession{TransportFramer(std::move(*transport)), std::move(remoteKey)};
+}
+
+// ---- FileReceiveState
+
+struct FileReceiveState::Impl {
+  std::filesystem::path downloadsDir;
+  std::string remoteEndpoint;
+
+  std::optional<msg::FileOffer> offer;
+  SteadyClock::time_point offerTime;
+  std::string baseName;  // the offered name made safe
+  std::filesystem::path finalURL;
+  std::filesystem::path partialURL;
+  int fd = -1;
+
+  std::int64_t bytesWritten = 0;
+  std::int64_t bytesThisSession = 0;
+  std::int64_t resumedFromOffset = 0;
+
+  void closePartial() {
+    if (fd >= 0) ::close(fd);  // nothing to retry: the descriptor is released either way
+    fd = -1;
+  }
+};
+
+FileReceiveState::FileReceiveState(std::filesystem::path downloadsDir, std::string remoteEndpoint)
+    : impl_(std::make_unique<Impl>()) {
+  impl_->downloadsDir = std::move(downloadsDir);
+  impl_->remoteEndpoint = std::move(remoteEndpoint);
+}
+
+FileReceiveState::~FileReceiveState() { impl_->closePartial(); }
+
+bool FileReceiveState::hasOffer() const { return impl_->offer.has_value(); }
+
+bool FileReceiveState::hasOpenPartial() const { return impl_->fd >= 0; }
+
+const std::optional<msg::FileOffer>& FileReceiveState::offer() const { return impl_->offer; }
+
+void FileReceiveState::recordOffer(const msg::FileOffer& offer) {
+  impl_->offer = offer;
+  impl_->offerTime = SteadyClock::now();
+}
+
+msg::Resume FileReceiveState::openPartial() {
+  Impl& s = *impl_;
+  if (!s.offer) throw std::logic_error("openPartial before recordOffer");
+  if (s.fd >= 0) throw std::logic_error("openPartial called twice");
+  const msg::FileOffer& offer = *s.offer;
+
+  s.baseName = CollisionResolver::sanitize(offer.name);
+  CollisionResolver::Target target =
+      CollisionResolver::resolveTarget(s.downloadsDir, s.baseName, offer.transfer_id);
+  const OpenedPartial opened =
+      openPartialFile(target, s.downloadsDir, s.baseName, offer.transfer_id);
+  s.fd = opened.fd;
+  s.finalURL = target.finalURL;
+  s.partialURL = target.partialURL;
+
+  // The partial's own length is where the phone continues; it is the length the names were
+  // chosen by unless another receive of this transfer wrote to it since.
+  struct stat info {};
+  if (::fstat(s.fd, &info) != 0) throw writeFailure(s.partialURL, errno);
+  if (!S_ISREG(info.st_mode)) {
+    throw ReceiveError::fileWriteFailed(s.partialURL.string() + ": not a regular file");
+  }
+  const std::int64_t resumeOffset = info.st_size;
+  if (::lseek(s.fd, static_cast<off_t>(resumeOffset), SEEK_SET) < 0) {
+    throw writeFailure(s.partialURL, errno);
+  }
+
+  try {
+    PartialMetaIO::save({offer.transfer_id, offer.size, nowEpochMs()}, s.partialURL);
+  } catch (const Error& error) {
+    // An empty partial without a sidecar could never be resumed and would only block its name.
+    if (opened.created) {
+      s.closePartial();
+      ::unlink(s.partialURL.c_str());
+    }
+    throw ReceiveError::fileWriteFailed("meta write: " + error.description());
+  }
+
+  s.bytesWritten = resumeOffset;
+  s.bytesThisSession = 0;
+  s.resumedFromOffset = resumeOffset;
+  return msg::Resume{offer.transfer_id, resumeOffset};
+}
+
+void FileReceiveState::appendChunk(ByteView bytes) {
+  Impl& s = *impl_;
+  if (s.fd < 0) throw std::logic_error("appendChunk without an open partial");
+  const std::uint8_t* next = bytes.data();
+  std::size_t left = bytes.size();
+  while (left > 0) {
+    const ssize_t written = ::write(s.fd, next, left);
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0) throw writeFailure(s.partialURL, errno);
+    // A write that takes nothing would repeat for ever; the system reports no reason for it.
+    if (written == 0) throw writeFailure(s.partialURL, EIO);
+    next += written;
+    left -= static_cast<std::size_t>(written);
+  }
+  const auto count = static_cast<std::int64_t>(bytes.size());
+  s.bytesWritten += count;
+  s.bytesThisSession += count;
+}
+
+ReceivedFile FileReceiveState::finish() {
+  Impl& s = *impl_;
+  if (!s.offer || s.fd < 0) throw std::logic_error("finish without an open partial");
+  const SteadyClock::time_point finishTime = SteadyClock::now();
+
+  // Flushed before it gets its final name: once the sidecar is gone the transfer cannot be
+  // resumed, so a file that is lost to a crash after Done would be lost for good. A flush
+  // failure (a full disk that only shows now) leaves the partial and sidecar for a resume.
+  while (::fdatasync(s.fd) != 0) {
+    if (errno == EINTR) continue;
+    const int error = errno;
+    s.closePartial();
+    throw writeFailure(s.partialURL, error);
+  }
+  s.closePartial();
+
+  std::filesystem::path finalURL = s.finalURL;
+  struct stat info {};
+  if (::lstat(finalURL.c_str(), &info) == 0) {
+    finalURL = CollisionResolver::resolveFinalURL(s.downloadsDir, s.baseName);
+  }
+  try {
+    finalURL =
+        CollisionResolver::moveToFreeName(s.partialURL, finalURL, s.downloadsDir, s.baseName);
+  } catch (const Error& error) {
+    throw ReceiveError::fileWriteFailed("rename: " + error.description());
+  }
+  PartialMetaIO::remove(s.partialURL);
+
+  const double duration = std::chrono::duration<double>(finishTime - s.offerTime).count();
+  return ReceivedFile{
+      .savedAt = finalURL,
+      .bytesWritten = s.bytesWritten,
+      .advertisedSize = s.offer->size,
+      .mime = s.offer->mime,
+      .remoteEndpoint = s.remoteEndpoint,
+      .durationSeconds = duration < 0 ? 0 : duration,
+      .bytesReceivedThisSession = s.bytesThisSession,
+      .resumedFromOffset = s.resumedFromOffset,
+  };
+}
+
+// ---- receiveOneTransfer
+
+asio::awaitable<ReceivedFile> receiveOneTransfer(OneShotReceiveOptions options) {
+  file_io::createDirectories(options.downloadsDir);
+  asio::ip::tcp::socket socket = co_await acceptOneConnection(options);
+  const std::string remoteEndpoint = describeRemoteEndpoint(socket);
+  WireConnection wire(std::move(socket));
+  CloseOnExit closeOnExit{wire};
+  wire.setIdleTimeout(options.idleTimeout);
+
+  ResponderSession session = co_await respondToHandshake(wire, options.staticKey, options.prologue);
+  if (!crypto::constantTimeEquals(session.remoteStaticPublicKey.view(),
+                                  options.expectedPeerPubkey.view())) {
+    throw ReceiveError::unauthorizedPeer();
+  }
+
+  FileReceiveState state(options.downloadsDir, remoteEndpoint);
+  for (;;) {
+    Bytes body = co_await wire.receiveLengthPrefixed();
+    DecodedFrame frame = session.framer.decode(body);
+    if (const Bytes* chunk = frame.asBinary()) {
+      if (!state.hasOpenPartial()) {
+        throw ReceiveError::protocolViolation("binary frame before FileOffer");
+      }
+      state.appendChunk(*chunk);
+      continue;
+    }
+    const TransportMessage& message = *frame.asJSON();
+    switch (oneShotStepFor(message, state)) {
+      case OneShotStep::acceptOffer: {
+        state.recordOffer(std::get<msg::FileOffer>(message));
+        const msg::Resume resume = state.openPartial();
+        Bytes reply = session.framer.encodeJSON(resume);
+        co_await wire.sendLengthPrefixed(reply);
+        break;
+      }
+      case OneShotStep::finish:
+        co_return state.finish();
+      case OneShotStep::ignore:
+        break;
+    }
+  }
+}
+
+}  // namespace ferrytide

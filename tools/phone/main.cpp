@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/peers/qr_renderer.h"
+#include "core/support/base64.h"
 #include "core/support/file_io.h"
 #include "core/transfer/clipboard_sender.h"
 #include "core/transfer/send_transfer.h"
@@ -212,6 +213,8 @@ int main(int argc, char** argv) {
     command->add_option("--host", host, "The computer's address instead of the stored one");
   }
 
+  CLI::App* keyCommand = app.add_subcommand("key", "Print the phone's public key (Base64)");
+
   std::uint16_t fcmPort = 0;
   CLI::App* fcmCommand =
       app.add_subcommand("fcm-mock", "Serve the OAuth and FCM endpoints; wake a sleeping serve");
@@ -236,6 +239,10 @@ int main(int argc, char** argv) {
     if (*nameCommand) return runOneOff(state, ferrytide::msg::SetName{name}, host);
     if (*unpairCommand) return runUnpair(state, host);
     if (*fcmCommand) return runFcmMock(state, fcmPort, std::cout);
+    if (*keyCommand) {
+      std::cout << ferrytide::base64::encode(state.staticKey().publicKey().view()) << std::endl;
+      return 0;
+    }
   } catch (const std::exception& error) {
     std::cerr << "ferrytide-phone: " << error.what() << std::endl;
     return 1;

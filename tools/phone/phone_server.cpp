@@ -109,7 +109,10 @@ class PhoneServer {
                                            toBytes(kFerrytidePrologue), receiverOptions);
     if (options_.decline) {
       receiver_->setApproveOffer(
-          [](std::string, std::int64_t, std::string) -> asio::awaitable<bool> { co_return false; });
+          [this](std::string name, std::int64_t size, std::string) -> asio::awaitable<bool> {
+            out_ << "declining: " << oneLine(name) << " (" << size << " bytes)" << std::endl;
+            co_return false;
+          });
     }
     if (options_.unpair) {
       receiver_->setRemovedPeerPubkeys([expected] { return std::vector{expected}; });

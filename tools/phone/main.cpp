@@ -81,7 +81,10 @@ int runPair(const PhoneState& state, const PairArgs& args) {
   std::int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
                          std::chrono::system_clock::now().time_since_epoch())
                          .count();
-  state.storeComputer(computerRecord(payload, key.publicKey(), now));
+  // The address that worked is where the phone reaches the computer from now on.
+  PeerRecord computer = computerRecord(payload, key.publicKey(), now);
+  computer.peer_ip = host;
+  state.storeComputer(computer);
   std::cout << "confirmation code: " << prepared.confirmationCode << std::endl;
   return 0;
 }

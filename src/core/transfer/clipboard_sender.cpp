@@ -17,19 +17,6 @@ const Logger& clipboardLog() {
   return logger;
 }
 
-// Whether the phone answers Unpair within the wire's idle time-out. Every other outcome, an
-// error included, is no.
-asio::awaitable<bool> repliesUnpair(WireConnection& wire, TransportFramer& framer) {
-  try {
-    const DecodedFrame reply = framer.decode(co_await wire.receiveLengthPrefixed());
-    const TransportMessage* message = reply.asJSON();
-    co_return message && std::holds_alternative<msg::Unpair>(*message);
-  } catch (const std::exception& error) {
-    clipboardLog().debug(std::string("no reply: ") + error.what());
-  }
-  co_return false;
-}
-
 }  // namespace
 
 asio::awaitable<void> sendOneOff(TransportMessage message, PeerRecord peer,
@@ -66,7 +53,7 @@ asio::awaitable<void> sendOneOff(TransportMessage message, PeerRecord peer,
   // A phone that has forgotten this computer may answer Unpair and close before it has read
   // the message; that answer outranks the failed write.
   wire.setIdleTimeout(options.replyWindow);
-  if (co_await repliesUnpair(wire, framer)) throw SendError::peerRemoved();
+  if (co_await phoneRepliesUnpair(wire, framer)) throw SendError::peerRemoved();
   if (writeFailure) throw SendError::network(*writeFailure);
 }
 

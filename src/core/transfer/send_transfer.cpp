@@ -39,6 +39,8 @@ using Deadline = std::optional<Clock::time_point>;
 constexpr auto asTuple = asio::experimental::as_tuple(asio::use_awaitable);
 constexpr auto deferred = asio::experimental::deferred;
 constexpr std::size_t kChunkBytes = 1'048'576;
+// How long a phone whose connection failed under the offer is given to say Unpair.
+constexpr auto kUnpairReplyWindow = std::chrono::milliseconds(1500);
 // Longest rendering of an unexpected message inside an error text.
 constexpr std::size_t kMaxRenderedMessage = 200;
 
@@ -407,6 +409,17 @@ asio::awaitable<NoiseHandshake> initiateHandshake(WireConnection& wire,
   co_return std::move(*noise);
 }
 
+asio::awaitable<bool> phoneRepliesUnpair(WireConnection& wire, TransportFramer& framer) {
+  try {
+    const DecodedFrame reply = framer.decode(co_await wire.receiveLengthPrefixed());
+    const TransportMessage* message = reply.asJSON();
+    co_return message && std::holds_alternative<msg::Unpair>(*message);
+  } catch (const std::exception& error) {
+    sendLog().debug(std::string("no Unpair: ") + error.what());
+  }
+  co_return false;
+}
+
 Bytes expectedPeerKey(const PeerRecord& peer) {
   std::optional<Bytes> key = base64::decode(peer.peer_pubkey);
   if (!key || key->size() != crypto::kKeyBytes) throw SendError::unauthorizedPeer();
@@ -434,7 +447,19 @@ asio::awaitable<SentFile> sendOneFile(std::filesystem::path fileURL, PeerRecord 
   TransportFramer framer = co_await secureChannel(wire, staticKey, options, expectedKey);
   const TransportMessage offer = msg::FileOffer{file.name, file.size, file.mime, transferId};
   Bytes offerFrame = framer.encodeJSON(offer);
-  co_await wire.sendLengthPrefixed(offerFrame);
+  std::exception_ptr offerFailure;
+  try {
+    co_await wire.sendLengthPrefixed(offerFrame);
+  } catch (const WireConnection::Error&) {
+    offerFailure = std::current_exception();
+  }
+  if (offerFailure) {
+    // A phone that has forgotten this computer answers Unpair right after the handshake and
+    // closes, possibly before the offer arrives; that answer says more than the failed write.
+    wire.setIdleTimeout(kUnpairReplyWindow);
+    if (co_await phoneRepliesUnpair(wire, framer)) throw SendError::peerRemoved();
+    std::rethrow_exception(offerFailure);
+  }
 
   // No time limit: the phone may be asking its user.
   const DecodedFrame reply = framer.decode(co_await wire.receiveLengthPrefixed());

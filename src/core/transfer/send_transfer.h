@@ -22,6 +22,7 @@
 #include <string>
 
 #include "core/channel/noise_handshake.h"
+#include "core/channel/transport_framer.h"
 #include "core/channel/wire_connection.h"
 #include "core/peers/peer_record.h"
 #include "core/support/bytes.h"
@@ -103,6 +104,10 @@ asio::awaitable<asio::ip::tcp::socket> connectToPhone(PeerRecord peer, ConnectPl
 asio::awaitable<NoiseHandshake> initiateHandshake(WireConnection& wire,
                                                   crypto::X25519PrivateKey staticKey,
                                                   Bytes prologue, SendDuration timeout);
+
+// Whether the phone's next frame, within the wire's idle time-out, is Unpair: the answer of a
+// phone that has forgotten this computer. Every other outcome, an error included, is no.
+asio::awaitable<bool> phoneRepliesUnpair(WireConnection& wire, TransportFramer& framer);
 
 // The phone's static key from its record's "peer_pubkey"; SendError::unauthorizedPeer when it
 // is not the Base64 of 32 bytes.

@@ -307,6 +307,19 @@ TEST_F(SendOneFileTest, DeclineAndUnpairHaveTheirOwnErrors) {
   EXPECT_TRUE(std::filesystem::is_empty(phoneDownloads.path()));
 }
 
+TEST_F(SendOneFileTest, UnpairBeforeTheOfferArrivesOutranksTheBrokenConnection) {
+  // The phone says Unpair and resets at once; the offer may or may not have been written.
+  const std::uint16_t port = startScriptedPhone(
+      [](WireConnection& wire, TransportFramer& framer) -> asio::awaitable<void> {
+        const TransportMessage unpair = msg::Unpair{};
+        Bytes frame = framer.encodeJSON(unpair);
+        co_await wire.sendLengthPrefixed(frame);
+        testing::resetConnection(wire);
+      });
+  const auto outcome = send(makeFile("photo.jpg", patternBytes(5000, 9)), phoneRecord(port), fastOptions());
+  EXPECT_EQ(outcome.failureText(), "the phone removed this Mac. Pair again to send to it.");
+}
+
 TEST_F(SendOneFileTest, PhoneWithAnotherKeyGetsNoOffer) {
   startPhone(0, crypto::X25519PrivateKey::generate());
   const auto outcome = send(makeFile("secret.txt", toBytes("not for strangers")));

@@ -10,7 +10,7 @@
 namespace ferrytide::phone {
 
 struct ServeOptions {
-  std::uint16_t port = 0;
+  std::uint16_t port = 47820;  // what `pair` announces unless told otherwise
   std::string bindAddress = "0.0.0.0";
   std::filesystem::path saveDir;
   bool decline = false;  // refuse every file offer

@@ -21,6 +21,7 @@
 #include <asio.hpp>
 #include <asio/experimental/as_tuple.hpp>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,7 +29,6 @@
 #include <fstream>
 #include <future>
 #include <mutex>
-#include <condition_variable>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -74,7 +74,8 @@ void raiseDescriptorLimit() {
 
 Bytes pattern(std::size_t size, std::uint32_t seed) {
   Bytes bytes(size);
-  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>((i * 131 + seed * 7) ^ (i >> 10));
+  for (std::size_t i = 0; i < size; ++i)
+    bytes[i] = static_cast<std::uint8_t>((i * 131 + seed * 7) ^ (i >> 10));
   return bytes;
 }
 
@@ -119,7 +120,8 @@ asio::awaitable<void> connectAndHandshake(Phone& phone, std::uint16_t port,
 asio::awaitable<void> sendFile(Phone& phone, const std::string& name, const std::string& transferId,
                                const Bytes& chunk, std::size_t frames) {
   const TransportMessage offer =
-      msg::FileOffer{name, static_cast<std::int64_t>(chunk.size() * frames), "application/octet-stream", transferId};
+      msg::FileOffer{name, static_cast<std::int64_t>(chunk.size() * frames),
+                     "application/octet-stream", transferId};
   Bytes offerFrame = phone.framer->encodeJSON(offer);
   co_await phone.wire.sendLengthPrefixed(offerFrame);
   DecodedFrame reply = phone.framer->decode(co_await phone.wire.receiveLengthPrefixed());
@@ -157,11 +159,14 @@ class InProcessReceiver {
       received_ = file;
       arrived_.notify_all();
     };
-    callbacks.onError = [](const std::exception& error) { fail(std::string("receiver: ") + error.what()); };
+    callbacks.onError = [](const std::exception& error) {
+      fail(std::string("receiver: ") + error.what());
+    };
     asio::co_spawn(io_, receiver_->run(std::move(callbacks)), [](std::exception_ptr) {});
     thread_ = std::thread([this] { io_.run(); });
     auto ready = port_.get_future();
-    if (ready.wait_for(std::chrono::seconds(10)) != std::future_status::ready) fail("receiver did not listen");
+    if (ready.wait_for(std::chrono::seconds(10)) != std::future_status::ready)
+      fail("receiver did not listen");
     port = ready.get();
   }
   ~InProcessReceiver() {
@@ -171,10 +176,22 @@ class InProcessReceiver {
 
   std::uint16_t port = 0;
 
+  // CPU time the receiver's network thread has used so far.
+  double cpuSeconds() {
+    clockid_t clock{};
+    timespec used{};
+    if (pthread_getcpuclockid(thread_.native_handle(), &clock) != 0 ||
+        clock_gettime(clock, &used) != 0) {
+      fail("cannot read the receiver thread's CPU time");
+    }
+    return static_cast<double>(used.tv_sec) + static_cast<double>(used.tv_nsec) / 1e9;
+  }
+
   // The next file the receiver reports; it reports a file just after closing its connection.
   ReceivedFile nextFile() {
     std::unique_lock guard(lock_);
-    if (!arrived_.wait_for(guard, std::chrono::seconds(30), [&] { return received_.has_value(); })) {
+    if (!arrived_.wait_for(guard, std::chrono::seconds(30),
+                           [&] { return received_.has_value(); })) {
       fail("the receiver did not report the file");
     }
     ReceivedFile file = *received_;
@@ -192,14 +209,18 @@ class InProcessReceiver {
   std::thread thread_;
 };
 
+// Bytes per second of wall time; `cpuRates` gets the bytes per second of the receiver thread's
+// own CPU time, which the other load on a shared machine does not change.
 double receiveLargeFileRate(InProcessReceiver& receiver, const fs::path& folder,
-                            const crypto::X25519PrivateKey& phoneKey, std::size_t mib, int& serial) {
+                            const crypto::X25519PrivateKey& phoneKey, std::size_t mib, int& serial,
+                            std::vector<double>& cpuRates) {
   static const Bytes chunk = pattern(kChunk, 1);
   const std::string name = "large-" + std::to_string(++serial) + ".bin";
   asio::io_context io;
   tcp::socket socket(io, tcp::v4());  // opened: g++ 12 sees an unopened one as uninitialised
   Phone phone(std::move(socket));
   const auto start = Clock::now();
+  const double cpuStart = receiver.cpuSeconds();
   runToEnd(io, [&]() -> asio::awaitable<void> {
     co_await connectAndHandshake(phone, receiver.port, phoneKey);
     const std::string transferId = "T-large-" + name;
@@ -208,6 +229,7 @@ double receiveLargeFileRate(InProcessReceiver& receiver, const fs::path& folder,
   const double elapsed = seconds(start);
   const fs::path saved = folder / name;
   if (receiver.nextFile().savedAt != saved) fail("the large file was reported under another name");
+  cpuRates.push_back(static_cast<double>(mib * kChunk) / (receiver.cpuSeconds() - cpuStart));
   if (fs::file_size(saved) != mib * kChunk) fail("the large file has the wrong size");
   fs::remove(saved);
   return static_cast<double>(mib * kChunk) / elapsed;
@@ -215,7 +237,8 @@ double receiveLargeFileRate(InProcessReceiver& receiver, const fs::path& folder,
 
 double ddRate(const fs::path& folder, std::size_t mib, bool flush) {
   const fs::path target = folder / "dd.bin";
-  const std::string command = "dd if=/dev/zero of='" + target.string() + "' bs=1M count=" + std::to_string(mib) +
+  const std::string command = "dd if=/dev/zero of='" + target.string() +
+                              "' bs=1M count=" + std::to_string(mib) +
                               (flush ? " conv=fdatasync" : "") + " status=none";
   const auto start = Clock::now();
   if (std::system(command.c_str()) != 0) fail("dd failed");
@@ -260,8 +283,8 @@ int serveChild(const fs::path& folder, const std::string& phoneKeyBase64) {
     std::fflush(stdout);
   };
   Receiver receiver(io.get_executor(), crypto::X25519PrivateKey::generate(),
-                    crypto::X25519PublicKey::fromRaw(*phoneKey), folder, 0, toBytes(kFerrytidePrologue),
-                    std::move(options));
+                    crypto::X25519PublicKey::fromRaw(*phoneKey), folder, 0,
+                    toBytes(kFerrytidePrologue), std::move(options));
   asio::signal_set terminate(io, SIGTERM);
   terminate.async_wait([&](const asio::error_code&, int) { receiver.stop(); });
   int errors = 0;
@@ -275,8 +298,8 @@ int serveChild(const fs::path& folder, const std::string& phoneKeyBase64) {
   return errors == 0 ? 0 : 3;
 }
 
-asio::awaitable<void> smallFilePhone(std::uint16_t port, const crypto::X25519PrivateKey& key, int index,
-                                     const Bytes& content) {
+asio::awaitable<void> smallFilePhone(std::uint16_t port, const crypto::X25519PrivateKey& key,
+                                     int index, const Bytes& content) {
   tcp::socket socket(co_await asio::this_coro::executor);
   Phone phone(std::move(socket));
   co_await connectAndHandshake(phone, port, key);
@@ -306,9 +329,11 @@ ChildRun manyPhonesRun(const fs::path& folder, int connections, std::size_t file
   const std::string folderText = folder.string();
   const std::string keyText = base64::encode(phoneKey.publicKey().view());
   std::vector<char*> argv = {const_cast<char*>(self.c_str()), const_cast<char*>("--serve"),
-                             const_cast<char*>(folderText.c_str()), const_cast<char*>(keyText.c_str()), nullptr};
+                             const_cast<char*>(folderText.c_str()),
+                             const_cast<char*>(keyText.c_str()), nullptr};
   pid_t child = 0;
-  if (posix_spawn(&child, self.c_str(), &actions, nullptr, argv.data(), environ) != 0) fail("spawn");
+  if (posix_spawn(&child, self.c_str(), &actions, nullptr, argv.data(), environ) != 0)
+    fail("spawn");
   posix_spawn_file_actions_destroy(&actions);
   ::close(out[1]);
   char line[32] = {};
@@ -318,17 +343,20 @@ ChildRun manyPhonesRun(const fs::path& folder, int connections, std::size_t file
   if (port <= 0 || port > 65535) fail("the receiver child did not listen");
 
   std::vector<Bytes> contents;
-  for (int i = 0; i < connections; ++i) contents.push_back(pattern(fileBytes, static_cast<std::uint32_t>(i)));
+  for (int i = 0; i < connections; ++i)
+    contents.push_back(pattern(fileBytes, static_cast<std::uint32_t>(i)));
   asio::io_context io;
   int finished = 0;
   int failed = 0;
   const auto start = Clock::now();
   for (int i = 0; i < connections; ++i) {
-    asio::co_spawn(io, smallFilePhone(static_cast<std::uint16_t>(port), phoneKey, i, contents[static_cast<std::size_t>(i)]),
+    asio::co_spawn(io,
+                   smallFilePhone(static_cast<std::uint16_t>(port), phoneKey, i,
+                                  contents[static_cast<std::size_t>(i)]),
                    [&](std::exception_ptr error) {
-      ++finished;
-      if (error) ++failed;
-    });
+                     ++finished;
+                     if (error) ++failed;
+                   });
   }
   const auto deadline = Clock::now() + kRunLimit;
   while (finished < connections && Clock::now() < deadline) io.run_one_until(deadline);
@@ -348,7 +376,8 @@ ChildRun manyPhonesRun(const fs::path& folder, int connections, std::size_t file
     Bytes content((std::istreambuf_iterator<char>(file)), {});
     if (content == contents[static_cast<std::size_t>(i)]) ++intact;
   }
-  if (intact != connections) fail(std::to_string(connections - intact) + " files did not arrive intact");
+  if (intact != connections)
+    fail(std::to_string(connections - intact) + " files did not arrive intact");
   const auto entries = std::distance(fs::directory_iterator(folder), fs::directory_iterator());
   if (entries != connections) fail("the save folder holds more than the files");
   fs::remove_all(folder);
@@ -356,6 +385,13 @@ ChildRun manyPhonesRun(const fs::path& folder, int connections, std::size_t file
 }
 
 // ---- report
+
+// The measured runs of figures collected beside measure(): the first one is the warm-up.
+Summary summaryAfterWarmUp(std::vector<double> values) {
+  values.erase(values.begin());
+  std::sort(values.begin(), values.end());
+  return Summary{values[values.size() / 2], values.front(), values.back()};
+}
 
 void printRow(const char* name, const std::string& figure, const std::string& ratio) {
   std::printf("%-52s %s  %s\n", name, figure.c_str(), ratio.c_str());
@@ -399,25 +435,38 @@ int runBench(const Options& options) {
     InProcessReceiver receiver(disk, phoneKey.publicKey());
     Summary dd = measure(options.runs, [&] { return ddRate(disk, options.mib, false); });
     Summary ddSync = measure(options.runs, [&] { return ddRate(disk, options.mib, true); });
+    std::vector<double> cpu;
     Summary received = measure(options.runs, [&] {
-      return receiveLargeFileRate(receiver, disk, phoneKey, options.mib, serial);
+      return receiveLargeFileRate(receiver, disk, phoneKey, options.mib, serial, cpu);
     });
-    std::snprintf(label, sizeof label, "dd, new %zu MiB file on the work disk (baseline)", options.mib);
+    std::snprintf(label, sizeof label, "dd, new %zu MiB file on the work disk (baseline)",
+                  options.mib);
     printRow(label, formatRate(dd, kMB, "MB/s"), "");
     std::snprintf(label, sizeof label, "dd conv=fdatasync, same (reference)");
     printRow(label, formatRate(ddSync, kMB, "MB/s"), "");
     std::snprintf(label, sizeof label, "receiver, %zu MiB file onto the work disk", options.mib);
     printRow(label, formatRate(received, kMB, "MB/s"), ratio(received.median, dd.median, 0.8));
+    printRow("  per second of the receiver thread's CPU time",
+             formatRate(summaryAfterWarmUp(cpu), kMB, "MB/s"), "(reference)");
   }
   if (options.wants("shm")) {
     InProcessReceiver receiver(shm, phoneKey.publicKey());
     Summary seal = measure(options.runs, [] { return rawSealRate(512); });
+    Summary ddShm = measure(options.runs, [&] { return ddRate(shm, options.mib, false); });
+    std::vector<double> cpu;
     Summary received = measure(options.runs, [&] {
-      return receiveLargeFileRate(receiver, shm, phoneKey, options.mib, serial);
+      return receiveLargeFileRate(receiver, shm, phoneKey, options.mib, serial, cpu);
     });
-    printRow("raw ChaCha20-Poly1305 seal, 1 MiB, one core (baseline)", formatRate(seal, kMB, "MB/s"), "");
+    printRow("raw ChaCha20-Poly1305 seal, 1 MiB, one core (baseline)",
+             formatRate(seal, kMB, "MB/s"), "");
+    std::snprintf(label, sizeof label, "receiver, %zu MiB file into /dev/shm", options.mib);
+    std::snprintf(label, sizeof label, "dd, new %zu MiB file in /dev/shm (reference)", options.mib);
+    printRow(label, formatRate(ddShm, kMB, "MB/s"), "");
     std::snprintf(label, sizeof label, "receiver, %zu MiB file into /dev/shm", options.mib);
     printRow(label, formatRate(received, kMB, "MB/s"), ratio(received.median, seal.median, 0.2));
+    const Summary perCpu = summaryAfterWarmUp(cpu);
+    printRow("  per second of the receiver thread's CPU time", formatRate(perCpu, kMB, "MB/s"),
+             ratio(perCpu.median, seal.median, 0.2) + " (reference)");
   }
   fs::remove_all(shm);
   if (!options.wants("many")) {
@@ -432,15 +481,12 @@ int runBench(const Options& options) {
     peaks.push_back(run.peakMiB);
     return run.seconds;
   });
-  peaks.erase(peaks.begin());  // the warm-up
-  std::sort(peaks.begin(), peaks.end());
-  std::snprintf(label, sizeof label, "%d phones at once, %zu KiB each: all intact, time", options.connections,
-                options.fileKiB);
+  const Summary peak = summaryAfterWarmUp(peaks);
+  std::snprintf(label, sizeof label, "%d phones at once, %zu KiB each: all intact, time",
+                options.connections, options.fileKiB);
   printRow(label, formatRate(time, 1, "s"), "(lower is better)");
-  char peak[128];
-  const double medianPeak = peaks[peaks.size() / 2];
-  std::snprintf(peak, sizeof peak, "%8.1f MiB (min %.1f, max %.1f)", medianPeak, peaks.front(), peaks.back());
-  printRow("  receiver peak resident memory", peak, medianPeak < 200 ? "(target < 200 MiB) ok" : "(target < 200 MiB) ABOVE TARGET");
+  printRow("  receiver peak resident memory", formatRate(peak, 1, "MiB"),
+           peak.median < 200 ? "(target < 200 MiB) ok" : "(target < 200 MiB) ABOVE TARGET");
   fs::remove_all(disk);
   return 0;
 }
@@ -457,13 +503,20 @@ int main(int argc, char** argv) {
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string flag = argv[i];
     const char* value = argv[i + 1];
-    if (flag == "--runs") options.runs = std::max(3, std::atoi(value));
-    else if (flag == "--mib") options.mib = std::strtoul(value, nullptr, 10);
-    else if (flag == "--connections") options.connections = std::atoi(value);
-    else if (flag == "--file-kib") options.fileKiB = std::strtoul(value, nullptr, 10);
-    else if (flag == "--disk-dir") options.diskDir = value;
-    else if (flag == "--shm-dir") options.shmDir = value;
-    else if (flag == "--parts") options.parts = value;
+    if (flag == "--runs")
+      options.runs = std::max(3, std::atoi(value));
+    else if (flag == "--mib")
+      options.mib = std::strtoul(value, nullptr, 10);
+    else if (flag == "--connections")
+      options.connections = std::atoi(value);
+    else if (flag == "--file-kib")
+      options.fileKiB = std::strtoul(value, nullptr, 10);
+    else if (flag == "--disk-dir")
+      options.diskDir = value;
+    else if (flag == "--shm-dir")
+      options.shmDir = value;
+    else if (flag == "--parts")
+      options.parts = value;
   }
   return runBench(options);
 }

@@ -125,7 +125,8 @@ int sendChild(const fs::path& file, std::uint16_t port, const std::string& phone
     std::fprintf(stderr, "send failed: %s\n", failure.c_str());
     return 1;
   }
-  std::printf("%.6f %lld %lld %ld %s\n", elapsed, static_cast<long long>(sent ? sent->bytesSent : 0),
+  std::printf("%.6f %lld %lld %ld %s\n", elapsed,
+              static_cast<long long>(sent ? sent->bytesSent : 0),
               static_cast<long long>(sent ? sent->resumedFromOffset : 0), peakResidentKiB(),
               sent ? "sent" : "cancelled");
   return 0;
@@ -151,12 +152,14 @@ ChildSend runSendChild(const std::vector<std::string>& args) {
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
   pid_t child = 0;
-  if (posix_spawn(&child, self.c_str(), &actions, nullptr, argv.data(), environ) != 0) fail("spawn");
+  if (posix_spawn(&child, self.c_str(), &actions, nullptr, argv.data(), environ) != 0)
+    fail("spawn");
   posix_spawn_file_actions_destroy(&actions);
   ::close(out[1]);
   std::string output;
   char buffer[256];
-  for (ssize_t got; (got = ::read(out[0], buffer, sizeof buffer)) > 0;) output.append(buffer, static_cast<std::size_t>(got));
+  for (ssize_t got; (got = ::read(out[0], buffer, sizeof buffer)) > 0;)
+    output.append(buffer, static_cast<std::size_t>(got));
   ::close(out[0]);
   int status = 0;
   ::waitpid(child, &status, 0);
@@ -188,7 +191,8 @@ class PhoneReceiver {
     asio::co_spawn(io_, receiver_->run(std::move(callbacks)), [](std::exception_ptr) {});
     thread_ = std::thread([this] { io_.run(); });
     auto ready = port_.get_future();
-    if (ready.wait_for(std::chrono::seconds(10)) != std::future_status::ready) fail("receiver did not listen");
+    if (ready.wait_for(std::chrono::seconds(10)) != std::future_status::ready)
+      fail("receiver did not listen");
     port = ready.get();
   }
   ~PhoneReceiver() {
@@ -254,15 +258,18 @@ class SinkPhone {
  private:
   // Bytes on the wire after the Resume: 1 MiB frames (prefix, type byte, body, tag) and Done.
   std::int64_t wireBytes() const {
-    const std::int64_t frames = (size_ + static_cast<std::int64_t>(kChunk) - 1) / static_cast<std::int64_t>(kChunk);
-    const std::int64_t doneFrame = 4 + 16 + static_cast<std::int64_t>(std::string(R"({"type":"Done"})").size()) + 1;
+    const std::int64_t frames =
+        (size_ + static_cast<std::int64_t>(kChunk) - 1) / static_cast<std::int64_t>(kChunk);
+    const std::int64_t doneFrame =
+        4 + 16 + static_cast<std::int64_t>(std::string(R"({"type":"Done"})").size()) + 1;
     return size_ + frames * (4 + 1 + 16) + doneFrame;
   }
 
   asio::awaitable<void> serve() {
     Bytes sink(4 * kChunk);
     for (;;) {
-      auto [acceptError, socket] = co_await acceptor_.async_accept(asio::experimental::as_tuple(asio::use_awaitable));
+      auto [acceptError, socket] =
+          co_await acceptor_.async_accept(asio::experimental::as_tuple(asio::use_awaitable));
       if (acceptError) co_return;
       WireConnection wire(std::move(socket));
       const Bytes prologue = toBytes(kFerrytidePrologue);
@@ -273,8 +280,10 @@ class SinkPhone {
       Bytes reply = session.framer.encodeJSON(resume);
       co_await wire.sendLengthPrefixed(reply);
       for (std::int64_t left = wireBytes(); left > 0;) {
-        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(left, static_cast<std::int64_t>(sink.size())));
-        left -= static_cast<std::int64_t>(co_await wire.socket().async_read_some(asio::buffer(sink.data(), want), asio::use_awaitable));
+        const auto want = static_cast<std::size_t>(
+            std::min<std::int64_t>(left, static_cast<std::int64_t>(sink.size())));
+        left -= static_cast<std::int64_t>(co_await wire.socket().async_read_some(
+            asio::buffer(sink.data(), want), asio::use_awaitable));
       }
     }
   }
@@ -309,8 +318,10 @@ double sendRate(Setup& setup, PhoneReceiver& phone, const fs::path& folder) {
   const ChildSend run = sendOnce(setup, phone.port);
   const PhoneReceiver::Ending ending = phone.next();
   if (!ending.file) fail("the receiver failed: " + ending.error);
-  if (run.outcome != "sent" || run.bytesSent != setup.size || run.resumedFrom != 0) fail("incomplete send");
-  if (static_cast<std::int64_t>(fs::file_size(ending.file->savedAt)) != setup.size) fail("wrong size received");
+  if (run.outcome != "sent" || run.bytesSent != setup.size || run.resumedFrom != 0)
+    fail("incomplete send");
+  if (static_cast<std::int64_t>(fs::file_size(ending.file->savedAt)) != setup.size)
+    fail("wrong size received");
   if (ending.file->savedAt.parent_path() != folder) fail("saved elsewhere");
   fs::remove(ending.file->savedAt);
   setup.peaksMiB.push_back(run.peakMiB);
@@ -319,7 +330,8 @@ double sendRate(Setup& setup, PhoneReceiver& phone, const fs::path& folder) {
 
 double ddRate(const fs::path& folder, std::size_t mib, bool flush) {
   const fs::path target = folder / "dd.bin";
-  const std::string command = "dd if=/dev/zero of='" + target.string() + "' bs=1M count=" + std::to_string(mib) +
+  const std::string command = "dd if=/dev/zero of='" + target.string() +
+                              "' bs=1M count=" + std::to_string(mib) +
                               (flush ? " conv=fdatasync" : "") + " status=none";
   const auto start = Clock::now();
   if (std::system(command.c_str()) != 0) fail("dd failed");
@@ -352,7 +364,8 @@ void writeSource(const fs::path& path, std::size_t mib) {
   std::ofstream out(path, std::ios::binary);
   std::vector<char> chunk(kChunk);
   for (std::size_t i = 0; i < mib; ++i) {
-    for (std::size_t j = 0; j < kChunk; ++j) chunk[j] = static_cast<char>((j * 131 + i * 7) ^ (j >> 10));
+    for (std::size_t j = 0; j < kChunk; ++j)
+      chunk[j] = static_cast<char>((j * 131 + i * 7) ^ (j >> 10));
     out.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
   }
   if (!out) fail("cannot write the source file");
@@ -408,22 +421,26 @@ void benchmark(const Options& options, const fs::path& disk, const fs::path& shm
       setup.peaksMiB.push_back(run.peakMiB);
       return static_cast<double>(setup.size) / run.seconds;
     });
-    printRow("sendOneFile to a phone that only reads (reference)", formatRate(sent, kMB, "MB/s"), "");
+    printRow("sendOneFile to a phone that only reads (reference)", formatRate(sent, kMB, "MB/s"),
+             "");
   }
   {
     PhoneReceiver phone(shm, setup.phoneKey, setup.computerKey.publicKey());
     const Summary seal = measure(options.runs, [] { return rawSealRate(512); });
     const Summary sent = measure(options.runs, [&] { return sendRate(setup, phone, shm); });
-    printRow("raw ChaCha20-Poly1305 seal, 1 MiB, one core (baseline)", formatRate(seal, kMB, "MB/s"), "");
+    printRow("raw ChaCha20-Poly1305 seal, 1 MiB, one core (baseline)",
+             formatRate(seal, kMB, "MB/s"), "");
     printRow("sendOneFile to a receiver saving into /dev/shm", formatRate(sent, kMB, "MB/s"),
              ratio(sent.median, seal.median, 0.2));
   }
   {
     PhoneReceiver phone(diskSaves, setup.phoneKey, setup.computerKey.publicKey());
-    const Summary ddSync = measure(options.runs, [&] { return ddRate(diskSaves, options.mib, true); });
+    const Summary ddSync =
+        measure(options.runs, [&] { return ddRate(diskSaves, options.mib, true); });
     const Summary dd = measure(options.runs, [&] { return ddRate(diskSaves, options.mib, false); });
     const Summary sent = measure(options.runs, [&] { return sendRate(setup, phone, diskSaves); });
-    printRow("dd conv=fdatasync, new file on the work disk (baseline)", formatRate(ddSync, kMB, "MB/s"), "");
+    printRow("dd conv=fdatasync, new file on the work disk (baseline)",
+             formatRate(ddSync, kMB, "MB/s"), "");
     printRow("dd without flush, same (reference)", formatRate(dd, kMB, "MB/s"), "");
     printRow("sendOneFile to a receiver saving onto the work disk", formatRate(sent, kMB, "MB/s"),
              ratio(sent.median, ddSync.median, 0.8));
@@ -435,19 +452,23 @@ void benchmark(const Options& options, const fs::path& disk, const fs::path& shm
     if (phone.next().file) fail("the cancelled send was reported as a file");
     const ChildSend resumed = sendOnce(setup, phone.port);
     const PhoneReceiver::Ending ending = phone.next();
-    if (!ending.file || static_cast<std::int64_t>(fs::file_size(ending.file->savedAt)) != setup.size) {
+    if (!ending.file ||
+        static_cast<std::int64_t>(fs::file_size(ending.file->savedAt)) != setup.size) {
       fail("the resumed file did not arrive whole");
     }
     fs::remove(ending.file->savedAt);
     setup.peaksMiB.push_back(cancelled.peakMiB);
     setup.peaksMiB.push_back(resumed.peakMiB);
     const std::int64_t again = resumed.bytesSent - resumed.resumedFrom;
-    const std::int64_t missing = setup.size - static_cast<std::int64_t>(half) * static_cast<std::int64_t>(kChunk);
+    const std::int64_t missing =
+        setup.size - static_cast<std::int64_t>(half) * static_cast<std::int64_t>(kChunk);
     char figure[128];
-    std::snprintf(figure, sizeof figure, "%8.1f MiB sent again, resumed at %.1f MiB", static_cast<double>(again) / kMiB,
+    std::snprintf(figure, sizeof figure, "%8.1f MiB sent again, resumed at %.1f MiB",
+                  static_cast<double>(again) / kMiB,
                   static_cast<double>(resumed.resumedFrom) / kMiB);
     printRow("resume after a send cancelled halfway", figure,
-             again == missing ? "(target: only the missing half) ok" : "(target: only the missing half) MORE");
+             again == missing ? "(target: only the missing half) ok"
+                              : "(target: only the missing half) MORE");
   }
 
   std::sort(setup.peaksMiB.begin(), setup.peaksMiB.end());
@@ -456,7 +477,8 @@ void benchmark(const Options& options, const fs::path& disk, const fs::path& shm
   std::snprintf(peak, sizeof peak, "%8.1f MiB (min %.1f, max %.1f)", median, setup.peaksMiB.front(),
                 setup.peaksMiB.back());
   printRow("sender peak resident memory (VmHWM), every send", peak,
-           setup.peaksMiB.back() < kRssTargetMiB ? "(target < 32 MiB) ok" : "(target < 32 MiB) ABOVE TARGET");
+           setup.peaksMiB.back() < kRssTargetMiB ? "(target < 32 MiB) ok"
+                                                 : "(target < 32 MiB) ABOVE TARGET");
 }
 
 int runBench(const Options& options) {
@@ -481,7 +503,8 @@ int main(int argc, char** argv) {
   using namespace ferrytide::bench;
   if (argc == 8 && std::strcmp(argv[1], "--send") == 0) {
     const long port = std::strtol(argv[3], nullptr, 10);
-    return sendChild(argv[2], static_cast<std::uint16_t>(port), argv[4], argv[5], argv[6], std::atoi(argv[7]));
+    return sendChild(argv[2], static_cast<std::uint16_t>(port), argv[4], argv[5], argv[6],
+                     std::atoi(argv[7]));
   }
   Options options;
   const char* tmp = std::getenv("TMPDIR");
@@ -489,10 +512,14 @@ int main(int argc, char** argv) {
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string flag = argv[i];
     const char* value = argv[i + 1];
-    if (flag == "--runs") options.runs = std::max(3, std::atoi(value));
-    else if (flag == "--mib") options.mib = std::max<std::size_t>(2, std::strtoul(value, nullptr, 10));
-    else if (flag == "--disk-dir") options.diskDir = value;
-    else if (flag == "--shm-dir") options.shmDir = value;
+    if (flag == "--runs")
+      options.runs = std::max(3, std::atoi(value));
+    else if (flag == "--mib")
+      options.mib = std::max<std::size_t>(2, std::strtoul(value, nullptr, 10));
+    else if (flag == "--disk-dir")
+      options.diskDir = value;
+    else if (flag == "--shm-dir")
+      options.shmDir = value;
   }
   return runBench(options);
 }

@@ -47,22 +47,6 @@ bool parseHead(std::istream& head, MockHttpServer::Request& request) {
   return true;
 }
 
-std::string reasonPhrase(int status) {
-  switch (status) {
-    case 200:
-      return "OK";
-    case 400:
-      return "Bad Request";
-    case 401:
-      return "Unauthorized";
-    case 404:
-      return "Not Found";
-    case 500:
-      return "Internal Server Error";
-    default:
-      return "Status";
-  }
-}
 }  // namespace
 
 struct MockHttpServer::Impl {
@@ -116,8 +100,8 @@ struct MockHttpServer::Impl {
         co_await timer.async_wait(asio::use_awaitable);
       }
       if (reply.drop) co_return;  // the socket closes unanswered
-      std::string answer = "HTTP/1.1 " + std::to_string(reply.status) + " " +
-                           reasonPhrase(reply.status) + "\r\nContent-Type: " + reply.contentType +
+      std::string answer = "HTTP/1.1 " + std::to_string(reply.status) + " Status" +
+                           "\r\nContent-Type: " + reply.contentType +
                            "\r\nContent-Length: " + std::to_string(reply.body.size()) +
                            "\r\nConnection: close\r\n\r\n" + reply.body;
       co_await asio::async_write(socket, asio::buffer(answer), asio::use_awaitable);

@@ -90,8 +90,8 @@ void SendHarness::stopPhone() {
 std::uint16_t SendHarness::phonePort() const { return *receiver->boundPort(); }
 
 std::uint16_t SendHarness::startScriptedPhone(PhoneReplyScript script) {
-  auto acceptor = std::make_shared<tcp::acceptor>(
-      io, tcp::endpoint(asio::ip::address_v4::loopback(), 0));
+  auto acceptor =
+      std::make_shared<tcp::acceptor>(io, tcp::endpoint(asio::ip::address_v4::loopback(), 0));
   scriptedListeners_.push_back(acceptor);
   asio::co_spawn(io, serveScripted(acceptor, phoneKey, std::move(script)),
                  [this](std::exception_ptr failure) {

@@ -197,8 +197,9 @@ std::optional<std::string> HttpClient::checkUrl(std::string_view text) {
     return copy;
   };
   std::string scheme = part(CURLUPART_SCHEME);
-  if (scheme != "http" && scheme != "https")
+  if (scheme != "http" && scheme != "https") {
     return "scheme \"" + scheme + "\" is not http or https";
+  }
   if (part(CURLUPART_HOST).empty()) return "no host";
   return std::nullopt;
 }

@@ -69,9 +69,8 @@ class HttpClient {
   // Waits for the requests in progress.
   ~HttpClient();
 
-  // Runs the request on a worker thread and resumes the caller on its own executor with the
-  // answer, whatever its status, or with an HttpError. `request` must stay valid until the
-  // request has completed; the caller awaiting it ensures that.
+  // Runs a copy of the request on a worker thread and resumes the caller on its own executor
+  // with the answer, whatever its status, or with an HttpError.
   asio::awaitable<HttpResponse> perform(const HttpRequest& request);
 
   // Nothing when `url` is an absolute http or https URL with a host; otherwise why not.

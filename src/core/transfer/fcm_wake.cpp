@@ -289,8 +289,9 @@ asio::awaitable<std::string> FcmWake::fetchAccessToken() {
   HttpResponse response = co_await session_.perform(request);
 
   if (!isHttpStatus(response.status)) throw Error::transport("non-HTTP response");
-  if (!isSuccess(response.status))
+  if (!isSuccess(response.status)) {
     throw Error::oauthHTTP(response.status, renderBody(response.body));
+  }
   std::string accessToken;
   std::int64_t expiresIn = 0;
   try {
@@ -328,10 +329,11 @@ asio::awaitable<void> FcmWake::sendWake(const std::string& toToken) {
   request.body = toBytes(json::encodeCompact(body));
   request.timeout = options_.sendTimeout;
 
+  asio::any_io_executor executor = co_await asio::this_coro::executor;
   const std::size_t attempts = options_.attemptDelays.size();
   for (std::size_t attempt = 0; attempt < attempts; ++attempt) {
     if (options_.attemptDelays[attempt].count() > 0) {
-      asio::steady_timer pause(co_await asio::this_coro::executor, options_.attemptDelays[attempt]);
+      asio::steady_timer pause(executor, options_.attemptDelays[attempt]);
       co_await pause.async_wait(asio::use_awaitable);
     }
     std::optional<HttpResponse> response;

@@ -56,8 +56,8 @@ struct Declined {
 
 }  // namespace outcome
 
-using ProcessOutcome = std::variant<outcome::File, outcome::Clipboard, outcome::SetName,
-                                    outcome::NameUpdate, outcome::Unpair, outcome::UnpairReplied,
-                                    outcome::Declined>;
+using ProcessOutcome =
+    std::variant<outcome::File, outcome::Clipboard, outcome::SetName, outcome::NameUpdate,
+                 outcome::Unpair, outcome::UnpairReplied, outcome::Declined>;
 
 }  // namespace ferrytide

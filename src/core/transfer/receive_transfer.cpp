@@ -17,9 +17,10 @@
 #include "core/transfer/collision_resolver.h"
 #include "core/transfer/partial_meta.h"
 
-// g++ 12 wrongly reports -Wmismatched-new-delete for the coroutines of this file: it pairs the
-// ::operator new inside Asio's frame allocator with the frame's own operator delete, though
-// Asio allocates and frees every frame through its own matching pair.
+// g++ 12 reports -Wmismatched-new-delete for some coroutines here: it sees the ::operator new
+// inside Asio's frame operator new and pairs it with the frame's own operator delete, which in
+// fact hands the memory back to that same allocator. A false alarm; Asio's frame allocation
+// is one matching pair.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 #endif

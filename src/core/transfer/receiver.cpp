@@ -45,10 +45,22 @@ const Logger& log() {
 template <int Name>
 struct TcpOption {
   int value;
-  template <typename Protocol> int level(const Protocol&) const { return IPPROTO_TCP; }
-  template <typename Protocol> int name(const Protocol&) const { return Name; }
-  template <typename Protocol> const int* data(const Protocol&) const { return &value; }
-  template <typename Protocol> std::size_t size(const Protocol&) const { return sizeof value; }
+  template <typename Protocol>
+  int level(const Protocol&) const {
+    return IPPROTO_TCP;
+  }
+  template <typename Protocol>
+  int name(const Protocol&) const {
+    return Name;
+  }
+  template <typename Protocol>
+  const int* data(const Protocol&) const {
+    return &value;
+  }
+  template <typename Protocol>
+  std::size_t size(const Protocol&) const {
+    return sizeof value;
+  }
 };
 
 void enableKeepAlive(tcp::socket& socket) {
@@ -147,7 +159,9 @@ class TransferClaim {
  public:
   TransferClaim(ActiveTransfers& transfers, std::string transferId,
                 std::shared_ptr<ActiveTransfers::Connection> connection)
-      : transfers_(transfers), transferId_(std::move(transferId)), connection_(std::move(connection)) {}
+      : transfers_(transfers),
+        transferId_(std::move(transferId)),
+        connection_(std::move(connection)) {}
   TransferClaim(const TransferClaim&) = delete;
   TransferClaim& operator=(const TransferClaim&) = delete;
   ~TransferClaim() { transfers_.release(transferId_, *connection_); }
@@ -229,16 +243,31 @@ class Receiver::Connection {
 
   Bytes seal(const TransportMessage& message) { return framer_->encodeJSON(message); }
 
+  // Opening a partial and finishing a file flush to disk, which can take seconds for a large
+  // file; on the receiver's file threads that holds up this connection only. The connection
+  // waits meanwhile, so its file state is never used from two threads at once.
+  template <typename Work>
+  asio::awaitable<std::invoke_result_t<Work&>> onFileThread(Work work) {
+    using Result = std::invoke_result_t<Work&>;
+    asio::awaitable<Result> running = asio::co_spawn(
+        receiver_.fileThreads_, [work]() mutable -> asio::awaitable<Result> { co_return work(); },
+        asio::use_awaitable);
+    co_return co_await std::move(running);
+  }
+
   // An outcome ends the connection; nothing means read on.
   asio::awaitable<std::optional<ProcessOutcome>> handleMessage(const TransportMessage& message) {
     if (const auto* offer = std::get_if<msg::FileOffer>(&message)) {
       co_return co_await acceptOffer(*offer);
     }
     if (std::holds_alternative<msg::Done>(message)) {
-      if (!file_.hasOffer()) throw ReceiveError::protocolViolation("Done received without FileOffer");
-      co_return outcome::File{file_.finish()};
+      if (!file_.hasOffer())
+        throw ReceiveError::protocolViolation("Done received without FileOffer");
+      ReceivedFile finished = co_await onFileThread([this] { return file_.finish(); });
+      co_return outcome::File{std::move(finished)};
     }
-    if (std::holds_alternative<msg::Resume>(message) || std::holds_alternative<msg::Decline>(message)) {
+    if (std::holds_alternative<msg::Resume>(message) ||
+        std::holds_alternative<msg::Decline>(message)) {
       throw ReceiveError::protocolViolation("unexpected " + describeMessage(message) +
                                             " from sender");
     }
@@ -260,8 +289,11 @@ class Receiver::Connection {
 
   asio::awaitable<std::optional<ProcessOutcome>> acceptOffer(const msg::FileOffer& offer) {
     if (file_.hasOffer()) throw ReceiveError::protocolViolation("duplicate FileOffer");
-    asio::awaitable<bool> asking = hooks_.approveOffer(offer.name, offer.size, peerPubkey_);
-    const bool approved = co_await std::move(asking);
+    bool approved = true;
+    if (hooks_.approveOffer) {
+      asio::awaitable<bool> asking = hooks_.approveOffer(offer.name, offer.size, peerPubkey_);
+      approved = co_await std::move(asking);
+    }
     if (!approved) {
       Bytes frame = seal(msg::Decline{});
       co_await wire_->sendLengthPrefixed(frame);
@@ -269,8 +301,11 @@ class Receiver::Connection {
     }
     file_.recordOffer(offer);
     co_await takeOver(offer.transfer_id);
-    createSaveFolder();
-    Bytes frame = seal(file_.openPartial());
+    const msg::Resume resume = co_await onFileThread([this] {
+      createSaveFolder();
+      return file_.openPartial();
+    });
+    Bytes frame = seal(resume);
     co_await wire_->sendLengthPrefixed(frame);
     co_return std::nullopt;
   }
@@ -297,7 +332,7 @@ class Receiver::Connection {
   void createSaveFolder() {
     try {
       file_io::createDirectories(receiver_.downloadsDir_);
-    } catch (const Error& error) {
+    } catch (const ferrytide::Error& error) {
       throw ReceiveError::fileWriteFailed(error.description());
     }
   }
@@ -375,9 +410,8 @@ Receiver::Receiver(asio::any_io_executor executor, crypto::X25519PrivateKey stat
       options_(std::move(options)),
       peerStore_(options_.peerStore ? *options_.peerStore : PeerStore()),
       removedPeerPubkeys_([] { return std::vector<crypto::X25519PublicKey>{}; }),
-      approveOffer_([](std::string, std::int64_t, std::string) -> asio::awaitable<bool> {
-        co_return true;
-      }),
+      approveOffer_(
+          [](std::string, std::int64_t, std::string) -> asio::awaitable<bool> { co_return true; }),
       listener_(std::make_shared<Listener>(executor_)) {}
 
 Receiver::Receiver(asio::any_io_executor executor, crypto::X25519PrivateKey staticKey,
@@ -400,9 +434,16 @@ void Receiver::setApproveOffer(ApproveOffer approveOffer) {
 }
 
 Receiver::Hooks Receiver::currentHooks() const {
-  std::lock_guard guard(hooksLock_);
-  return Hooks{removedPeerPubkeys_ ? removedPeerPubkeys_() : std::vector<crypto::X25519PublicKey>{},
-               approveOffer_};
+  RemovedPeerPubkeys removed;
+  Hooks hooks;
+  {
+    std::lock_guard guard(hooksLock_);
+    removed = removedPeerPubkeys_;
+    hooks.approveOffer = approveOffer_;
+  }
+  // Called outside the lock: the application's function may take locks of its own.
+  if (removed) hooks.removedPeerPubkeys = removed();
+  return hooks;
 }
 
 std::optional<std::uint16_t> Receiver::boundPort() const {
@@ -423,7 +464,8 @@ void Receiver::stop() {
 asio::awaitable<void> Receiver::run(Callbacks callbacks) {
   auto shared = std::make_shared<const Callbacks>(std::move(callbacks));
   // The listener and its bookkeeping live on the receiver's strand, whoever awaits run().
-  asio::awaitable<void> listening = asio::co_spawn(listener_->strand, listen(shared), asio::use_awaitable);
+  asio::awaitable<void> listening =
+      asio::co_spawn(listener_->strand, listen(shared), asio::use_awaitable);
   co_await std::move(listening);
 }
 
@@ -446,9 +488,10 @@ asio::awaitable<void> Receiver::listen(std::shared_ptr<const Callbacks> callback
       log().info("listener ended: " + error.message());
       break;
     }
-    log().warning("accept failed: " + error.message() + "; accepting again after " +
-                  std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(retryDelay).count()) +
-                  " ms");
+    log().warning(
+        "accept failed: " + error.message() + "; accepting again after " +
+        std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(retryDelay).count()) +
+        " ms");
     notify(options_.onAcceptFailed, error.message());
     co_await pauseAfterAcceptError(retryDelay);
     retryDelay = std::min(retryDelay * 2, options_.acceptRetryMax);

@@ -79,8 +79,8 @@ class Receiver {
   // Phones unpaired here that have not been told yet.
   using RemovedPeerPubkeys = std::function<std::vector<crypto::X25519PublicKey>()>;
   // Asked before a file is accepted: name, size, the phone's key in Base64.
-  using ApproveOffer = std::function<asio::awaitable<bool>(
-      std::string name, std::int64_t size, std::string peerPubkeyBase64)>;
+  using ApproveOffer = std::function<asio::awaitable<bool>(std::string name, std::int64_t size,
+                                                           std::string peerPubkeyBase64)>;
 
   Receiver(asio::any_io_executor executor, crypto::X25519PrivateKey staticKey,
            std::vector<crypto::X25519PublicKey> expectedPeerPubkeys,
@@ -120,6 +120,8 @@ class Receiver {
   };
   class Connection;
 
+  static constexpr std::size_t kFileThreads = 4;
+
   asio::awaitable<void> listen(std::shared_ptr<const Callbacks> callbacks);
   void openAcceptor();
   void spawnConnection(asio::ip::tcp::socket socket, std::shared_ptr<const Callbacks> callbacks);
@@ -137,6 +139,8 @@ class Receiver {
   Bytes prologue_;
   ReceiverOptions options_;
   PeerStore peerStore_;
+  // Blocking file work of the connections (flushes to disk).
+  asio::thread_pool fileThreads_{kFileThreads};
 
   mutable std::mutex hooksLock_;
   RemovedPeerPubkeys removedPeerPubkeys_;

@@ -134,10 +134,22 @@ asio::awaitable<void> wakeThroughFcm(std::filesystem::path serviceAccountURL, Ht
 template <int Name>
 struct TcpOption {
   int value;
-  template <typename Protocol> int level(const Protocol&) const { return IPPROTO_TCP; }
-  template <typename Protocol> int name(const Protocol&) const { return Name; }
-  template <typename Protocol> const int* data(const Protocol&) const { return &value; }
-  template <typename Protocol> std::size_t size(const Protocol&) const { return sizeof value; }
+  template <typename Protocol>
+  int level(const Protocol&) const {
+    return IPPROTO_TCP;
+  }
+  template <typename Protocol>
+  int name(const Protocol&) const {
+    return Name;
+  }
+  template <typename Protocol>
+  const int* data(const Protocol&) const {
+    return &value;
+  }
+  template <typename Protocol>
+  std::size_t size(const Protocol&) const {
+    return sizeof value;
+  }
 };
 
 void enableKeepAlive(tcp::socket& socket) {
@@ -195,8 +207,8 @@ class FileChunks {
     if (offset > 0 && ::lseek(fd_, offset, SEEK_SET) < 0) {
       const int error = errno;
       ::close(fd_);
-      throw SendError::fileRead("seek to " + std::to_string(offset) + " failed: " +
-                                systemText(error));
+      throw SendError::fileRead("seek to " + std::to_string(offset) +
+                                " failed: " + systemText(error));
     }
     ::posix_fadvise(fd_, offset, 0, POSIX_FADV_SEQUENTIAL);
     buffer_.resize(kChunkBytes);
@@ -207,15 +219,16 @@ class FileChunks {
 
   // Empty once the offered size is reached. Throws SendError::fileRead.
   ByteView next() {
-    const auto want = static_cast<std::size_t>(std::min<std::int64_t>(kChunkBytes, end_ - position_));
+    const auto want =
+        static_cast<std::size_t>(std::min<std::int64_t>(kChunkBytes, end_ - position_));
     std::size_t have = 0;
     while (have < want) {
       const ssize_t count = ::read(fd_, buffer_.data() + have, want - have);
       if (count < 0 && errno == EINTR) continue;
       if (count < 0) throw SendError::fileRead("read failed: " + systemText(errno));
       if (count == 0) {
-        throw SendError::fileRead("the file ended at " + std::to_string(position_ + have) +
-                                  " of " + std::to_string(end_) + " bytes");
+        throw SendError::fileRead("the file ended at " + std::to_string(position_ + have) + " of " +
+                                  std::to_string(end_) + " bytes");
       }
       have += static_cast<std::size_t>(count);
     }
@@ -253,9 +266,9 @@ std::int64_t acceptedOffset(const DecodedFrame& reply, const std::string& transf
                                          ", want " + transferId + ")");
       }
       if (resume->accepted_offset < 0 || resume->accepted_offset > size) {
-        throw SendError::malformedResume("accepted_offset out of range: " +
-                                         std::to_string(resume->accepted_offset) + "/" +
-                                         std::to_string(size));
+        throw SendError::malformedResume(
+            "accepted_offset out of range: " + std::to_string(resume->accepted_offset) + "/" +
+            std::to_string(size));
       }
       return resume->accepted_offset;
     }
@@ -413,7 +426,8 @@ asio::awaitable<bool> phoneRepliesUnpair(WireConnection& wire, TransportFramer& 
   try {
     const DecodedFrame reply = framer.decode(co_await wire.receiveLengthPrefixed());
     const TransportMessage* message = reply.asJSON();
-    co_return message && std::holds_alternative<msg::Unpair>(*message);
+    const bool unpair = message != nullptr && std::holds_alternative<msg::Unpair>(*message);
+    co_return unpair;
   } catch (const std::exception& error) {
     sendLog().debug(std::string("no Unpair: ") + error.what());
   }
@@ -429,8 +443,8 @@ Bytes expectedPeerKey(const PeerRecord& peer) {
 // ---- one file
 
 asio::awaitable<SentFile> sendOneFile(std::filesystem::path fileURL, PeerRecord peer,
-                                      crypto::X25519PrivateKey staticKey,
-                                      InFlightJournal& journal, SendFileOptions options) {
+                                      crypto::X25519PrivateKey staticKey, InFlightJournal& journal,
+                                      SendFileOptions options) {
   const FileFacts file = examine(fileURL);
   const std::string transferId =
       journal.getOrCreate(file.name, file.size, file.mime, file.fingerprint);

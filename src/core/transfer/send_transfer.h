@@ -94,8 +94,7 @@ asio::awaitable<asio::ip::tcp::socket> openConnection(std::string host, std::int
 // wake went out.
 asio::awaitable<asio::ip::tcp::socket> connectToPhone(PeerRecord peer, ConnectPlan plan,
                                                       WakePhone wake,
-                                                      std::function<void()> onWaking,
-                                                      Logger log);
+                                                      std::function<void()> onWaking, Logger log);
 
 // Noise XX as initiator with empty payloads: message 1 out, 2 in, 3 out. Returns the completed
 // handshake, to be finalized. Any wire or handshake error is SendError::noiseHandshakeFailed;
@@ -137,7 +136,7 @@ struct SendFileOptions {
 // through unchanged. On any failure the journal entry stays, so that the next attempt offers
 // the same "transfer_id" and the phone resumes. `journal` must outlive the send.
 asio::awaitable<SentFile> sendOneFile(std::filesystem::path fileURL, PeerRecord peer,
-                                      crypto::X25519PrivateKey staticKey,
-                                      InFlightJournal& journal, SendFileOptions options = {});
+                                      crypto::X25519PrivateKey staticKey, InFlightJournal& journal,
+                                      SendFileOptions options = {});
 
 }  // namespace ferrytide

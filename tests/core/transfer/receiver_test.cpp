@@ -3,146 +3,107 @@
 
 #include "core/transfer/receiver.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <asio/experimental/as_tuple.hpp>
 #include <chrono>
 #include <fstream>
 #include <functional>
-#include <sstream>
+#include <future>
+#include <mutex>
+#include <set>
+#include <thread>
 
 #include "core/channel/noise_handshake.h"
 #include "core/channel/transport_framer.h"
 #include "core/channel/wire_connection.h"
 #include "core/support/base64.h"
-#include "core/transfer/receive_error.h"
+#include "support/receive_session.h"
 #include "support/temp_dir.h"
+#include "support/test_phone.h"
 
 namespace ferrytide {
 namespace {
 
 using namespace std::chrono_literals;
 using asio::ip::tcp;
+using testing::folderListing;
+using testing::patternBytes;
+using testing::readFileBytes;
 using testing::TempDir;
+using testing::TestPhone;
 using Task = asio::awaitable<void>;
 
 constexpr auto asTuple = asio::experimental::as_tuple(asio::use_awaitable);
-
-Bytes pattern(std::size_t size, std::uint8_t seed) {
-  Bytes bytes(size);
-  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>((i * 31 + seed) ^ (i >> 8));
-  return bytes;
-}
-
-Bytes readFile(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(file), {});
-}
-
-std::vector<std::string> folderNames(const std::filesystem::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 std::string keyText(const crypto::X25519PrivateKey& key) {
   return base64::encode(key.publicKey().view());
 }
 
-// ---- a phone, step by step. Coroutine arguments are references to named values: a temporary
-// argument that lives across a co_await is what g++ 12 mishandles.
+tcp::endpoint loopback(std::uint16_t port) { return {asio::ip::address_v4::loopback(), port}; }
 
-struct Phone {
-  explicit Phone(tcp::socket socket) : wire(std::move(socket)) {}
-  WireConnection wire;
-  std::optional<TransportFramer> framer;
-};
-
-asio::awaitable<tcp::socket> connectTo(std::uint16_t port) {
-  tcp::socket socket(co_await asio::this_coro::executor);
-  co_await socket.async_connect({asio::ip::address_v4::loopback(), port}, asio::use_awaitable);
-  co_return socket;
+std::vector<std::string> names(const std::filesystem::path& folder) {
+  std::set<std::string> listing = folderListing(folder);
+  return {listing.begin(), listing.end()};
 }
 
-Task handshake(Phone& phone, const crypto::X25519PrivateKey& key) {
-  NoiseHandshake noise(NoiseRole::initiator, key);
-  Bytes first = noise.writeMessage();
-  co_await phone.wire.sendLengthPrefixed(first);
-  noise.readMessage(co_await phone.wire.receiveLengthPrefixed());
-  Bytes third = noise.writeMessage();
-  co_await phone.wire.sendLengthPrefixed(third);
-  phone.framer.emplace(noise.finalize());
-}
-
-Task sendMessage(Phone& phone, const TransportMessage& message) {
-  Bytes frame = phone.framer->encodeJSON(message);
-  co_await phone.wire.sendLengthPrefixed(frame);
-}
-
-Task sendChunk(Phone& phone, ByteView bytes) {
-  Bytes frame = phone.framer->encodeBinary(bytes);
-  co_await phone.wire.sendLengthPrefixed(frame);
-}
-
-asio::awaitable<TransportMessage> receiveMessage(Phone& phone) {
-  DecodedFrame frame = phone.framer->decode(co_await phone.wire.receiveLengthPrefixed());
-  if (!frame.asJSON()) throw std::runtime_error("phone expected a message, got binary");
-  co_return *frame.asJSON();
-}
-
-// Waits until the receiver closes the connection.
-Task awaitClose(Phone& phone) {
+// Waits until the receiver closes the connection, without closing this side first (which the
+// receiver would see as the end of the stream).
+Task awaitClose(TestPhone& phone) {
   try {
-    for (;;) co_await phone.wire.receiveLengthPrefixed();
+    for (;;) co_await phone.wire().receiveLengthPrefixed();
   } catch (const WireConnection::Error&) {
   }
 }
+
+// The phones below are spawned, not awaited, and so own what they use: a test that fails early
+// leaves them running until the fixture stops the receiver. Inside them, what a co_await
+// expression is given is a named value (g++ 12 mishandles temporaries there).
 
 struct FileToSend {
   std::string name;
   Bytes content;
   std::string transferId;
+
+  msg::FileOffer offer() const {
+    return {name, static_cast<std::int64_t>(content.size()), "application/octet-stream",
+            transferId};
+  }
 };
 
-// Offer, Resume, the rest of the content from the accepted offset, Done.
-Task sendFile(Phone& phone, const FileToSend& file) {
-  const TransportMessage offer = msg::FileOffer{file.name, static_cast<std::int64_t>(file.content.size()),
-                                                "application/octet-stream", file.transferId};
-  co_await sendMessage(phone, offer);
-  TransportMessage reply = co_await receiveMessage(phone);
-  const auto* resume = std::get_if<msg::Resume>(&reply);
-  if (!resume || resume->transfer_id != file.transferId) throw std::runtime_error("no Resume for the offer");
-  constexpr std::size_t kChunk = 16 * 1024;
-  for (auto offset = static_cast<std::size_t>(resume->accepted_offset); offset < file.content.size();
-       offset += kChunk) {
-    ByteView chunk = ByteView(file.content).subspan(offset, std::min(kChunk, file.content.size() - offset));
-    co_await sendChunk(phone, chunk);
-  }
-  const TransportMessage done = msg::Done{};
-  co_await sendMessage(phone, done);
-  co_await awaitClose(phone);
+Task pairedPhoneSendsFile(std::uint16_t port, crypto::X25519PrivateKey key, FileToSend file) {
+  TestPhone phone(std::move(key));
+  co_await phone.connectAndHandshake(loopback(port));
+  const msg::FileOffer offer = file.offer();
+  co_await phone.sendFile(offer, file.content);
+  co_await phone.hangUp();
 }
 
-// The phones below are spawned, not awaited, and so own what they use: a test that fails early
-// leaves them running until the fixture stops the receiver.
-
-Task pairedPhoneSendsFile(std::uint16_t port, const crypto::X25519PrivateKey& key, FileToSend file) {
-  Phone phone(co_await connectTo(port));
-  co_await handshake(phone, key);
-  co_await sendFile(phone, file);
-}
-
-Task phoneSendsMessages(std::uint16_t port, const crypto::X25519PrivateKey& key,
+Task phoneSendsMessages(std::uint16_t port, crypto::X25519PrivateKey key,
                         std::vector<TransportMessage> messages) {
-  Phone phone(co_await connectTo(port));
-  co_await handshake(phone, key);
-  for (const TransportMessage& message : messages) co_await sendMessage(phone, message);
+  TestPhone phone(std::move(key));
+  co_await phone.connectAndHandshake(loopback(port));
+  for (const TransportMessage& message : messages) co_await phone.send(message);
+  co_await phone.hangUp();
+}
+
+// Sends what it is given and waits for the receiver to close; sends that fail because the
+// receiver closed first are part of the plan.
+Task phoneSendsAndWaits(std::uint16_t port, crypto::X25519PrivateKey key,
+                        std::vector<TransportMessage> messages, std::size_t chunkBytes) {
+  TestPhone phone(std::move(key));
+  co_await phone.connectAndHandshake(loopback(port));
+  try {
+    for (const TransportMessage& message : messages) co_await phone.send(message);
+    if (chunkBytes > 0) {
+      const Bytes chunk = patternBytes(chunkBytes, 9);
+      co_await phone.sendChunk(chunk);
+    }
+  } catch (const WireConnection::Error&) {
+  }
   co_await awaitClose(phone);
 }
 
@@ -160,9 +121,9 @@ class ReceiverTest : public ::testing::Test {
   }
 
   void startReceiver(ReceiverOptions options, std::vector<crypto::X25519PublicKey> expected) {
-    receiver = std::make_unique<Receiver>(io.get_executor(), computerKey, std::move(expected),
-                                          saveFolder, 0, toBytes(kFerrytidePrologue),
-                                          std::move(options));
+    receiver =
+        std::make_unique<Receiver>(io.get_executor(), computerKey, std::move(expected), saveFolder,
+                                   0, toBytes(kFerrytidePrologue), std::move(options));
     Receiver::Callbacks callbacks;
     callbacks.onTransfer = [this](const ReceivedFile& file) { files.push_back(file); };
     callbacks.onClipboard = [this](const std::string& text, const std::string& host) {
@@ -197,7 +158,8 @@ class ReceiverTest : public ::testing::Test {
   }
 
   // Runs the io_context until `done` holds; false when `limit` passed first.
-  bool runUntil(const std::function<bool()>& done, std::chrono::steady_clock::duration limit = 10s) {
+  bool runUntil(const std::function<bool()>& done,
+                std::chrono::steady_clock::duration limit = 10s) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!done()) {
       if (std::chrono::steady_clock::now() >= deadline) return false;
@@ -260,52 +222,67 @@ PeerRecord recordFor(const crypto::X25519PrivateKey& key, const std::string& nam
 
 TEST_F(ReceiverTest, PairedPhoneSendsFile) {
   startReceiver();
-  const FileToSend file{"photo.jpg", pattern(100'000, 1), "T-1"};
+  const FileToSend file{"photo.jpg", patternBytes(100'000, 1), "T-1"};
   spawnPhone(pairedPhoneSendsFile(port(), phoneKey, file));
   ASSERT_TRUE(runUntil([&] { return files.size() == 1 && phonesDone == 1; }));
 
   const ReceivedFile& received = files[0];
   EXPECT_EQ(received.savedAt, downloads / "photo.jpg");
-  EXPECT_EQ(readFile(received.savedAt), file.content);
+  EXPECT_EQ(*readFileBytes(received.savedAt), file.content);
   EXPECT_EQ(received.bytesWritten, 100'000);
   EXPECT_EQ(received.bytesReceivedThisSession, 100'000);
   EXPECT_EQ(received.resumedFromOffset, 0);
   EXPECT_EQ(received.remoteEndpoint.rfind("127.0.0.1:", 0), 0u) << received.remoteEndpoint;
-  EXPECT_EQ(folderNames(downloads.path()), std::vector<std::string>{"photo.jpg"});
+  EXPECT_EQ(names(downloads.path()), std::vector<std::string>{"photo.jpg"});
   EXPECT_EQ(errors, std::vector<std::string>{});
 }
 
 TEST_F(ReceiverTest, MissingSaveFolderIsCreated) {
   saveFolder = downloads / "Downloads";
   startReceiver();
-  const FileToSend file{"a.txt", pattern(10, 1), "T-folder"};
+  const FileToSend file{"a.txt", patternBytes(10, 1), "T-folder"};
   spawnPhone(pairedPhoneSendsFile(port(), phoneKey, file));
   ASSERT_TRUE(runUntil([&] { return phonesDone == 1; }));
   ASSERT_EQ(files.size(), 1u);
-  EXPECT_EQ(readFile(saveFolder / "a.txt"), file.content);
+  EXPECT_EQ(*readFileBytes(saveFolder / "a.txt"), file.content);
   EXPECT_EQ(errors, std::vector<std::string>{});
+}
+
+TEST_F(ReceiverTest, SaveFolderThatCannotBeMadeFailsTheOffer) {
+  testing::writeFileBytes(downloads / "file", toBytes("not a folder"));
+  saveFolder = downloads / "file" / "Downloads";
+  startReceiver();
+  const FileToSend file{"a.txt", patternBytes(10, 1), "T-folder"};
+  spawnPhone(phoneSendsAndWaits(port(), phoneKey, {file.offer()}, 0));
+  ASSERT_TRUE(runUntil([&] { return phonesDone == 1; }));
+  ASSERT_EQ(errors.size(), 1u);
+  // The file in the way is named.
+  EXPECT_EQ(errors[0].rfind("file write failed: " + (downloads / "file").string() + ": ", 0), 0u)
+      << errors[0];
+  EXPECT_TRUE(files.empty());
 }
 
 TEST_F(ReceiverTest, DeclinedOfferSendsDeclineAndWritesNothing) {
   startReceiver();
   auto asked = std::make_shared<std::vector<std::tuple<std::string, std::int64_t, std::string>>>();
-  receiver->setApproveOffer([asked](std::string name, std::int64_t size,
-                                    std::string key) -> asio::awaitable<bool> {
-    asked->emplace_back(name, size, key);
-    // Answered later, as a person would.
-    asio::steady_timer later(co_await asio::this_coro::executor, 20ms);
-    co_await later.async_wait(asio::use_awaitable);
-    co_return false;
-  });
+  receiver->setApproveOffer(
+      [asked](std::string name, std::int64_t size, std::string key) -> asio::awaitable<bool> {
+        asked->emplace_back(name, size, key);
+        // Answered later, as a person would.
+        asio::steady_timer later(co_await asio::this_coro::executor, 20ms);
+        co_await later.async_wait(asio::use_awaitable);
+        co_return false;
+      });
 
   auto reply = std::make_shared<std::optional<TransportMessage>>();
-  spawnPhone([](std::uint16_t port, const crypto::X25519PrivateKey& key,
+  spawnPhone([](std::uint16_t port, crypto::X25519PrivateKey key,
                 std::shared_ptr<std::optional<TransportMessage>> answer) -> Task {
-    Phone phone(co_await connectTo(port));
-    co_await handshake(phone, key);
+    TestPhone phone(std::move(key));
+    co_await phone.connectAndHandshake(loopback(port));
     const TransportMessage offer = msg::FileOffer{"secret.pdf", 5000, "application/pdf", "T-2"};
-    co_await sendMessage(phone, offer);
-    *answer = co_await receiveMessage(phone);
+    co_await phone.send(offer);
+    const DecodedFrame frame = co_await phone.receive();
+    if (frame.asJSON()) *answer = *frame.asJSON();
     co_await awaitClose(phone);
   }(port(), phoneKey, reply));
   ASSERT_TRUE(runUntil([&] { return phonesDone == 1; }));
@@ -313,8 +290,9 @@ TEST_F(ReceiverTest, DeclinedOfferSendsDeclineAndWritesNothing) {
   ASSERT_TRUE(*reply);
   EXPECT_TRUE(std::holds_alternative<msg::Decline>(**reply));
   ASSERT_EQ(asked->size(), 1u);
-  EXPECT_EQ(asked->at(0), std::make_tuple(std::string("secret.pdf"), std::int64_t{5000}, keyText(phoneKey)));
-  EXPECT_EQ(folderNames(downloads.path()), std::vector<std::string>{});
+  EXPECT_EQ(asked->at(0),
+            std::make_tuple(std::string("secret.pdf"), std::int64_t{5000}, keyText(phoneKey)));
+  EXPECT_EQ(names(downloads.path()), std::vector<std::string>{});
   EXPECT_TRUE(files.empty());
   EXPECT_TRUE(syncs.empty());
   EXPECT_EQ(errors, std::vector<std::string>{});
@@ -327,18 +305,20 @@ TEST_F(ReceiverTest, TokenUpdateIsStoredAndTheFileThatFollowsArrives) {
   store.upsert(recordFor(otherPhone, "Other"));
   startReceiver();
 
-  spawnPhone([](std::uint16_t port, const crypto::X25519PrivateKey& key) -> Task {
-    Phone phone(co_await connectTo(port));
-    co_await handshake(phone, key);
+  spawnPhone([](std::uint16_t port, crypto::X25519PrivateKey key) -> Task {
+    TestPhone phone(std::move(key));
+    co_await phone.connectAndHandshake(loopback(port));
     const TransportMessage update = msg::TokenUpdate{"new-token"};
-    co_await sendMessage(phone, update);
-    const FileToSend file{"notes.txt", pattern(3000, 2), "T-3"};
-    co_await sendFile(phone, file);
+    co_await phone.send(update);
+    const FileToSend file{"notes.txt", patternBytes(3000, 2), "T-3"};
+    const msg::FileOffer offer = file.offer();
+    co_await phone.sendFile(offer, file.content);
+    co_await phone.hangUp();
   }(port(), phoneKey));
   ASSERT_TRUE(runUntil([&] { return phonesDone == 1; }));
 
   ASSERT_EQ(files.size(), 1u);
-  EXPECT_EQ(readFile(downloads / "notes.txt"), pattern(3000, 2));
+  EXPECT_EQ(*readFileBytes(downloads / "notes.txt"), patternBytes(3000, 2));
   PeerBook book = store.loadBook();
   ASSERT_EQ(book.peers.size(), 2u);
   EXPECT_EQ(book.peers[0], recordFor(otherPhone, "Other"));
@@ -374,15 +354,35 @@ TEST_F(ReceiverTest, MessagesEndTheConnectionWithTheirOutcome) {
   };
   const std::string key = keyText(phoneKey);
   const std::vector<Case> cases = {
-      {"clipboard from a known phone", msg::Clipboard{"https://example.org/a", "text/plain"},
-       recordFor(phoneKey, "Pixel 8"), false, std::pair{"https://example.org/a", "Pixel 8"}, {}},
-      {"clipboard from a phone missing in the peers file", msg::Clipboard{"hi", "text/plain"},
-       std::nullopt, false, std::pair{"hi", "(unknown peer)"}, {}},
-      {"clipboard with a damaged peers file", msg::Clipboard{"hi", "text/plain"}, std::nullopt,
-       true, std::pair{"hi", "(unknown peer)"}, {}},
-      {"set name", msg::SetName{"Ada's phone"}, std::nullopt, false, {},
+      {"clipboard from a known phone",
+       msg::Clipboard{"https://example.org/a", "text/plain"},
+       recordFor(phoneKey, "Pixel 8"),
+       false,
+       std::pair{"https://example.org/a", "Pixel 8"},
+       {}},
+      {"clipboard from a phone missing in the peers file",
+       msg::Clipboard{"hi", "text/plain"},
+       std::nullopt,
+       false,
+       std::pair{"hi", "(unknown peer)"},
+       {}},
+      {"clipboard with a damaged peers file",
+       msg::Clipboard{"hi", "text/plain"},
+       std::nullopt,
+       true,
+       std::pair{"hi", "(unknown peer)"},
+       {}},
+      {"set name",
+       msg::SetName{"Ada's phone"},
+       std::nullopt,
+       false,
+       {},
        ProcessOutcome{outcome::SetName{"Ada's phone", key}}},
-      {"name update", msg::NameUpdate{"Ada's tablet"}, std::nullopt, false, {},
+      {"name update",
+       msg::NameUpdate{"Ada's tablet"},
+       std::nullopt,
+       false,
+       {},
        ProcessOutcome{outcome::NameUpdate{"Ada's tablet", key}}},
       {"unpair", msg::Unpair{}, std::nullopt, false, {}, ProcessOutcome{outcome::Unpair{key}}},
   };
@@ -428,11 +428,12 @@ TEST_F(ReceiverTest, RemovedPhoneIsToldToUnpairOnItsNextConnection) {
 
   removed->push_back(phoneKey.publicKey());
   auto reply = std::make_shared<std::optional<TransportMessage>>();
-  spawnPhone([](std::uint16_t port, const crypto::X25519PrivateKey& key,
+  spawnPhone([](std::uint16_t port, crypto::X25519PrivateKey key,
                 std::shared_ptr<std::optional<TransportMessage>> answer) -> Task {
-    Phone phone(co_await connectTo(port));
-    co_await handshake(phone, key);
-    *answer = co_await receiveMessage(phone);
+    TestPhone phone(std::move(key));
+    co_await phone.connectAndHandshake(loopback(port));
+    const DecodedFrame frame = co_await phone.receive();
+    if (frame.asJSON()) *answer = *frame.asJSON();
     co_await awaitClose(phone);
   }(port(), phoneKey, reply));
   ASSERT_TRUE(runUntil([&] { return phonesDone == 2 && !syncs.empty(); }));
@@ -445,27 +446,32 @@ TEST_F(ReceiverTest, RemovedPhoneIsToldToUnpairOnItsNextConnection) {
 
 // ---- hostile phones
 
-// What a hostile phone does after connecting; it then waits for the receiver to close.
-using HostileAct = std::function<Task(Phone& phone, const crypto::X25519PrivateKey& pairedKey)>;
+// A hostile phone, given the port; it waits for the receiver to close before it ends.
+using HostilePhone = std::function<Task(std::uint16_t port)>;
 
-Task withHandshake(Phone& phone, const crypto::X25519PrivateKey& key,
-                   const std::vector<TransportMessage>& messages, std::size_t chunkBytes) {
-  co_await handshake(phone, key);
-  for (const TransportMessage& message : messages) co_await sendMessage(phone, message);
-  if (chunkBytes > 0) {
-    Bytes chunk = pattern(chunkBytes, 9);
-    co_await sendChunk(phone, chunk);
-  }
+HostilePhone sending(const crypto::X25519PrivateKey& key, std::vector<TransportMessage> messages,
+                     std::size_t chunkBytes = 0) {
+  return [key, messages, chunkBytes](std::uint16_t port) {
+    return phoneSendsAndWaits(port, key, messages, chunkBytes);
+  };
 }
 
-Task runHostile(std::uint16_t port, const crypto::X25519PrivateKey& key, HostileAct act) {
-  Phone phone(co_await connectTo(port));
-  try {
-    co_await act(phone, key);
-  } catch (const WireConnection::Error&) {
-    // The receiver may close before the hostile phone has said everything.
-  }
+using RawAct = std::function<Task(TestPhone&)>;
+
+Task rawPhone(std::uint16_t port, crypto::X25519PrivateKey key, RawAct act) {
+  TestPhone phone(std::move(key));
+  co_await phone.connect(loopback(port));
+  co_await act(phone);
   co_await awaitClose(phone);
+}
+
+// Connects and then does `act` on the bare connection, before or instead of a handshake.
+HostilePhone raw(const crypto::X25519PrivateKey& key, RawAct act) {
+  return [key, act](std::uint16_t port) { return rawPhone(port, key, act); };
+}
+
+std::string handshakeFailure(const std::exception& cause) {
+  return std::string("noise handshake failed: ") + cause.what();
 }
 
 TEST_F(ReceiverTest, HostilePhonesEndOnlyTheirOwnConnection) {
@@ -473,82 +479,61 @@ TEST_F(ReceiverTest, HostilePhonesEndOnlyTheirOwnConnection) {
   const crypto::X25519PrivateKey stranger = crypto::X25519PrivateKey::generate();
   struct Case {
     std::string name;
-    HostileAct act;
+    HostilePhone phone;
     std::string expectedError;
     // A paired phone's accepted offer stays as a partial for a later resume.
     std::vector<std::string> leftBehind = {};
   };
   const std::vector<Case> cases = {
-      {"a phone with another key",
-       [offer, stranger](Phone& phone, const crypto::X25519PrivateKey&) -> Task {
-         const std::vector<TransportMessage> messages = {offer};
-         co_await withHandshake(phone, stranger, messages, 100);
-       },
-       "remote pubkey ≠ paired peer"},
-      {"a binary frame first",
-       [](Phone& phone, const crypto::X25519PrivateKey& key) -> Task {
-         const std::vector<TransportMessage> none;
-         co_await withHandshake(phone, key, none, 100);
-       },
+      {"a phone with another key", sending(stranger, {offer}, 100), "remote pubkey ≠ paired peer"},
+      {"a binary frame first", sending(phoneKey, {}, 100),
        "protocol violation: binary frame before FileOffer"},
       {"a second offer",
-       [offer](Phone& phone, const crypto::X25519PrivateKey& key) -> Task {
-         const std::vector<TransportMessage> messages = {offer, offer};
-         co_await withHandshake(phone, key, messages, 0);
-       },
+       sending(phoneKey, {offer, offer}),
        "protocol violation: duplicate FileOffer",
        {"evil.bin.partial", "evil.bin.partial.meta.json"}},
-      {"Done without an offer",
-       [](Phone& phone, const crypto::X25519PrivateKey& key) -> Task {
-         const std::vector<TransportMessage> messages = {msg::Done{}};
-         co_await withHandshake(phone, key, messages, 0);
-       },
+      {"Done without an offer", sending(phoneKey, {msg::Done{}}),
        "protocol violation: Done received without FileOffer"},
-      {"Resume from the sender",
-       [](Phone& phone, const crypto::X25519PrivateKey& key) -> Task {
-         const std::vector<TransportMessage> messages = {msg::Resume{"T-x", 5}};
-         co_await withHandshake(phone, key, messages, 0);
-       },
-       "protocol violation: unexpected Resume(transfer_id: \"T-x\", accepted_offset: 5) from sender"},
-      {"Decline from the sender",
-       [](Phone& phone, const crypto::X25519PrivateKey& key) -> Task {
-         const std::vector<TransportMessage> messages = {msg::Decline{}};
-         co_await withHandshake(phone, key, messages, 0);
-       },
+      {"Resume from the sender", sending(phoneKey, {msg::Resume{"T-x", 5}}),
+       "protocol violation: unexpected Resume(transfer_id: \"T-x\", accepted_offset: 5) from "
+       "sender"},
+      {"Decline from the sender", sending(phoneKey, {msg::Decline{}}),
        "protocol violation: unexpected Decline from sender"},
       {"a frame that does not open",
-       [](Phone& phone, const crypto::X25519PrivateKey& key) -> Task {
-         const std::vector<TransportMessage> none;
-         co_await withHandshake(phone, key, none, 0);
-         Bytes forged = pattern(64, 3);
-         co_await phone.wire.sendLengthPrefixed(forged);
-       },
-       TransportFramer::Error::decrypt(NoiseError::decrypt("authentication failure").description()).what()},
+       raw(phoneKey,
+           [](TestPhone& phone) -> Task {
+             co_await phone.handshake();
+             const Bytes forged = patternBytes(64, 3);
+             co_await phone.wire().sendLengthPrefixed(forged);
+           }),
+       TransportFramer::Error::decrypt(NoiseError::decrypt("authentication failure").description())
+           .what()},
       {"a short first handshake message",
-       [](Phone& phone, const crypto::X25519PrivateKey&) -> Task {
-         Bytes garbage = toBytes("hello");
-         co_await phone.wire.sendLengthPrefixed(garbage);
-       },
-       std::string("noise handshake failed: ") + NoiseError::messageTooShort(32, 5).what()},
+       raw(phoneKey,
+           [](TestPhone& phone) -> Task {
+             const Bytes garbage = toBytes("hello");
+             co_await phone.wire().sendLengthPrefixed(garbage);
+           }),
+       handshakeFailure(NoiseError::messageTooShort(32, 5))},
       {"a web request instead of a handshake",
-       [](Phone& phone, const crypto::X25519PrivateKey&) -> Task {
-         Bytes request = toBytes("GET / HTTP/1.1\r\nHost: x\r\n\r\n");
-         co_await asio::async_write(phone.wire.socket(), asio::buffer(request), asio::use_awaitable);
-       },
-       std::string("noise handshake failed: ") + WireConnection::Error::oversize(0x47455420).what()},
+       raw(phoneKey,
+           [](TestPhone& phone) -> Task {
+             const Bytes request = toBytes("GET / HTTP/1.1\r\nHost: x\r\n\r\n");
+             co_await asio::async_write(phone.wire().socket(), asio::buffer(request),
+                                        asio::use_awaitable);
+           }),
+       handshakeFailure(WireConnection::Error::oversize(0x47455420))},
       {"a phone that hangs up during the handshake",
-       [](Phone& phone, const crypto::X25519PrivateKey& key) -> Task {
-         NoiseHandshake noise(NoiseRole::initiator, key);
-         Bytes first = noise.writeMessage();
-         co_await phone.wire.sendLengthPrefixed(first);
-         co_await phone.wire.receiveLengthPrefixed();
-         phone.wire.socket().shutdown(tcp::socket::shutdown_send);
-       },
-       std::string("noise handshake failed: ") + WireConnection::Error::eof().what()},
-      {"a silent connection",
-       [](Phone&, const crypto::X25519PrivateKey&) -> Task { co_return; },
-       std::string("noise handshake failed: ") +
-           WireConnection::Error::underlying(asio::error_code(asio::error::timed_out).message()).what()},
+       raw(phoneKey,
+           [](TestPhone& phone) -> Task {
+             co_await phone.sendHandshakeMessage1();
+             co_await phone.wire().receiveLengthPrefixed();
+             phone.wire().socket().shutdown(tcp::socket::shutdown_send);
+           }),
+       handshakeFailure(WireConnection::Error::eof())},
+      {"a silent connection", raw(phoneKey, [](TestPhone&) -> Task { co_return; }),
+       handshakeFailure(
+           WireConnection::Error::underlying(asio::error_code(asio::error::timed_out).message()))},
   };
 
   ReceiverOptions options = defaultOptions();
@@ -563,19 +548,21 @@ TEST_F(ReceiverTest, HostilePhonesEndOnlyTheirOwnConnection) {
     const int phonesBefore = phonesDone;
 
     // A paired phone sends a file at the same time.
-    const FileToSend good{"good " + std::to_string(i) + ".bin", pattern(200'000, static_cast<std::uint8_t>(i)),
+    const FileToSend good{"good " + std::to_string(i) + ".bin",
+                          patternBytes(200'000, static_cast<std::uint32_t>(i)),
                           "T-good-" + std::to_string(i)};
-    spawnPhone(runHostile(port(), phoneKey, testCase.act));
+    spawnPhone(testCase.phone(port()));
     spawnPhone(pairedPhoneSendsFile(port(), phoneKey, good));
     ASSERT_TRUE(runUntil([&] { return phonesDone == phonesBefore + 2; }));
 
     EXPECT_EQ(errors, std::vector<std::string>{testCase.expectedError});
     ASSERT_EQ(files.size(), filesBefore + 1);
-    EXPECT_EQ(readFile(files.back().savedAt), good.content);
+    EXPECT_EQ(*readFileBytes(files.back().savedAt), good.content);
     expectedNames.push_back(good.name);
-    expectedNames.insert(expectedNames.end(), testCase.leftBehind.begin(), testCase.leftBehind.end());
+    expectedNames.insert(expectedNames.end(), testCase.leftBehind.begin(),
+                         testCase.leftBehind.end());
     std::sort(expectedNames.begin(), expectedNames.end());
-    EXPECT_EQ(folderNames(downloads.path()), expectedNames);
+    EXPECT_EQ(names(downloads.path()), expectedNames);
     EXPECT_FALSE(runEnd) << "the listener ended";
   }
 }
@@ -584,22 +571,20 @@ TEST_F(ReceiverTest, HostilePhonesEndOnlyTheirOwnConnection) {
 
 TEST_F(ReceiverTest, ReconnectTakesOverATransferFromAHangingConnection) {
   startReceiver();
-  const FileToSend file{"movie.bin", pattern(50'000, 5), "T-resume"};
+  const FileToSend file{"movie.bin", patternBytes(50'000, 5), "T-resume"};
   const std::size_t firstPart = 12'000;
 
   // The first connection sends part of the file and then hangs.
   auto firstSent = std::make_shared<bool>(false);
   auto firstClosed = std::make_shared<bool>(false);
-  spawnPhone([](std::uint16_t port, const crypto::X25519PrivateKey& key, FileToSend sent,
-                std::size_t part, std::shared_ptr<bool> partSent, std::shared_ptr<bool> closed) -> Task {
-    Phone phone(co_await connectTo(port));
-    co_await handshake(phone, key);
-    const TransportMessage offer = msg::FileOffer{sent.name, static_cast<std::int64_t>(sent.content.size()),
-                                                  "video/mp4", sent.transferId};
-    co_await sendMessage(phone, offer);
-    co_await receiveMessage(phone);
-    ByteView head = ByteView(sent.content).first(part);
-    co_await sendChunk(phone, head);
+  spawnPhone([](std::uint16_t port, crypto::X25519PrivateKey key, FileToSend sent, std::size_t part,
+                std::shared_ptr<bool> partSent, std::shared_ptr<bool> closed) -> Task {
+    TestPhone phone(std::move(key));
+    co_await phone.connectAndHandshake(loopback(port));
+    const msg::FileOffer offer = sent.offer();
+    co_await phone.offer(offer);
+    const ByteView head = ByteView(sent.content).first(part);
+    co_await phone.sendChunk(head);
     *partSent = true;
     co_await awaitClose(phone);
     *closed = true;
@@ -612,39 +597,39 @@ TEST_F(ReceiverTest, ReconnectTakesOverATransferFromAHangingConnection) {
   ASSERT_TRUE(runUntil([&] { return phonesDone == 2 && files.size() == 1; }));
 
   EXPECT_TRUE(*firstClosed);
-  EXPECT_EQ(errors, std::vector<std::string>{WireConnection::Error::underlying(
-                                                 asio::error_code(asio::error::operation_aborted).message())
-                                                 .what()});
+  EXPECT_EQ(errors,
+            std::vector<std::string>{WireConnection::Error::underlying(
+                                         asio::error_code(asio::error::operation_aborted).message())
+                                         .what()});
   const ReceivedFile& received = files[0];
   EXPECT_EQ(received.savedAt, downloads / "movie.bin");
   EXPECT_EQ(received.resumedFromOffset, static_cast<std::int64_t>(firstPart));
-  EXPECT_EQ(received.bytesReceivedThisSession, static_cast<std::int64_t>(file.content.size() - firstPart));
-  EXPECT_EQ(readFile(received.savedAt), file.content);
-  EXPECT_EQ(folderNames(downloads.path()), std::vector<std::string>{"movie.bin"});
+  EXPECT_EQ(received.bytesReceivedThisSession,
+            static_cast<std::int64_t>(file.content.size() - firstPart));
+  EXPECT_EQ(*readFileBytes(received.savedAt), file.content);
+  EXPECT_EQ(names(downloads.path()), std::vector<std::string>{"movie.bin"});
 }
 
 TEST_F(ReceiverTest, StopRefusesNewPhonesAtOnceAndEndsAfterTheTransferInFlight) {
   startReceiver();
-  const FileToSend file{"big.bin", pattern(40'000, 7), "T-stop"};
+  const FileToSend file{"big.bin", patternBytes(40'000, 7), "T-stop"};
   auto gate = std::make_shared<asio::steady_timer>(io, asio::steady_timer::time_point::max());
   auto headSent = std::make_shared<bool>(false);
-  spawnPhone([](std::uint16_t port, const crypto::X25519PrivateKey& key, FileToSend sent,
+  spawnPhone([](std::uint16_t port, crypto::X25519PrivateKey key, FileToSend sent,
                 std::shared_ptr<bool> sentHead, std::shared_ptr<asio::steady_timer> wait) -> Task {
-    Phone phone(co_await connectTo(port));
-    co_await handshake(phone, key);
-    const TransportMessage offer = msg::FileOffer{sent.name, static_cast<std::int64_t>(sent.content.size()),
-                                                  "application/octet-stream", sent.transferId};
-    co_await sendMessage(phone, offer);
-    co_await receiveMessage(phone);
-    ByteView head = ByteView(sent.content).first(10'000);
-    co_await sendChunk(phone, head);
+    TestPhone phone(std::move(key));
+    co_await phone.connectAndHandshake(loopback(port));
+    const msg::FileOffer offer = sent.offer();
+    co_await phone.offer(offer);
+    const ByteView head = ByteView(sent.content).first(10'000);
+    co_await phone.sendChunk(head);
     *sentHead = true;
     co_await wait->async_wait(asTuple);
-    ByteView rest = ByteView(sent.content).subspan(10'000);
-    co_await sendChunk(phone, rest);
+    const ByteView rest = ByteView(sent.content).subspan(10'000);
+    co_await phone.sendChunk(rest);
     const TransportMessage done = msg::Done{};
-    co_await sendMessage(phone, done);
-    co_await awaitClose(phone);
+    co_await phone.send(done);
+    co_await phone.hangUp();
   }(port(), phoneKey, file, headSent, gate));
   ASSERT_TRUE(runUntil([&] { return *headSent; }));
 
@@ -668,7 +653,7 @@ TEST_F(ReceiverTest, StopRefusesNewPhonesAtOnceAndEndsAfterTheTransferInFlight) 
   }));
   EXPECT_TRUE(fileBeforeRunEnded);
   ASSERT_EQ(files.size(), 1u);
-  EXPECT_EQ(readFile(files[0].savedAt), file.content);
+  EXPECT_EQ(*readFileBytes(files[0].savedAt), file.content);
   stopReceiver();  // checks how run ended
 }
 
@@ -693,7 +678,9 @@ TEST_F(ReceiverTest, FailedAcceptsDoNotEndTheReceiver) {
   ReceiverOptions options = defaultOptions();
   options.acceptRetryMin = 5ms;
   options.acceptRetryMax = 20ms;
-  options.onAcceptFailed = [acceptFailures](const std::string& text) { acceptFailures->push_back(text); };
+  options.onAcceptFailed = [acceptFailures](const std::string& text) {
+    acceptFailures->push_back(text);
+  };
   startReceiver(std::move(options));
 
   // The phone's socket exists before the process runs out of descriptors; connecting needs none.
@@ -705,46 +692,130 @@ TEST_F(ReceiverTest, FailedAcceptsDoNotEndTheReceiver) {
   // Every descriptor below the lowest free one is taken, so the limit leaves none to accept with.
   DescriptorLimit limit(static_cast<rlim_t>(lowestFree));
 
-  spawnPhone([](tcp::socket socket, std::uint16_t port, const crypto::X25519PrivateKey& key) -> Task {
-    co_await socket.async_connect({asio::ip::address_v4::loopback(), port}, asio::use_awaitable);
-    Phone phone(std::move(socket));
-    co_await handshake(phone, key);
-    const TransportMessage clip = msg::Clipboard{"made it", "text/plain"};
-    co_await sendMessage(phone, clip);
-    co_await awaitClose(phone);
+  // The test phone makes its own socket, so this phone is spelled out.
+  spawnPhone([](tcp::socket socket, std::uint16_t port, crypto::X25519PrivateKey key) -> Task {
+    co_await socket.async_connect(loopback(port), asio::use_awaitable);
+    WireConnection wire(std::move(socket));
+    NoiseHandshake noise(NoiseRole::initiator, key);
+    const Bytes first = noise.writeMessage();
+    co_await wire.sendLengthPrefixed(first);
+    noise.readMessage(co_await wire.receiveLengthPrefixed());
+    const Bytes third = noise.writeMessage();
+    co_await wire.sendLengthPrefixed(third);
+    TransportFramer framer(noise.finalize());
+    const Bytes clip = framer.encodeJSON(msg::Clipboard{"made it", "text/plain"});
+    co_await wire.sendLengthPrefixed(clip);
+    try {
+      for (;;) co_await wire.receiveLengthPrefixed();
+    } catch (const WireConnection::Error&) {
+    }
   }(std::move(phoneSocket), port(), phoneKey));
   ASSERT_TRUE(runUntil([&] { return acceptFailures->size() >= 3; }));
   limit.restore();
 
   ASSERT_TRUE(runUntil([&] { return phonesDone == 1; }));
   EXPECT_EQ(acceptFailures->at(0), asio::error_code(asio::error::no_descriptors).message());
-  EXPECT_EQ(clips, (std::vector<std::pair<std::string, std::string>>{{"made it", "(unknown peer)"}}));
+  EXPECT_EQ(clips,
+            (std::vector<std::pair<std::string, std::string>>{{"made it", "(unknown peer)"}}));
   EXPECT_FALSE(runEnd);
   EXPECT_EQ(errors, std::vector<std::string>{});
 }
 
 TEST_F(ReceiverTest, PortInUseFailsToStart) {
   tcp::acceptor taken(io, {asio::ip::address_v4::loopback(), 0});
-  receiver = std::make_unique<Receiver>(io.get_executor(), computerKey, phoneKey.publicKey(), downloads.path(),
-                                        taken.local_endpoint().port(), toBytes(kFerrytidePrologue),
-                                        defaultOptions());
+  receiver = std::make_unique<Receiver>(io.get_executor(), computerKey, phoneKey.publicKey(),
+                                        downloads.path(), taken.local_endpoint().port(),
+                                        toBytes(kFerrytidePrologue), defaultOptions());
   asio::co_spawn(io, receiver->run({}), [this](std::exception_ptr failure) { runEnd = failure; });
   ASSERT_TRUE(runUntil([&] { return runEnd.has_value(); }));
   try {
     std::rethrow_exception(*runEnd);
   } catch (const Receiver::Error& error) {
     EXPECT_EQ(error.kind(), Receiver::Error::Kind::listenerStartFailed);
-    EXPECT_EQ(error.what(), "listener start failed: " + asio::error_code(asio::error::address_in_use).message());
+    EXPECT_EQ(error.what(),
+              "listener start failed: " + asio::error_code(asio::error::address_in_use).message());
   }
 }
 
 TEST_F(ReceiverTest, StopBeforeRunMeansItNeverListens) {
-  receiver = std::make_unique<Receiver>(io.get_executor(), computerKey, phoneKey.publicKey(), downloads.path(), 0,
-                                        toBytes(kFerrytidePrologue), defaultOptions());
+  receiver = std::make_unique<Receiver>(io.get_executor(), computerKey, phoneKey.publicKey(),
+                                        downloads.path(), 0, toBytes(kFerrytidePrologue),
+                                        defaultOptions());
   receiver->stop();
   asio::co_spawn(io, receiver->run({}), [this](std::exception_ptr failure) { runEnd = failure; });
   stopReceiver();
   EXPECT_FALSE(receiver->boundPort());
+}
+
+// The receiver's own io_context on two threads, as an application may run it; the phones run on
+// the test's thread.
+TEST(ReceiverThreadsTest, ManyPhonesAtOnceOnTwoNetworkThreads) {
+  TempDir downloads;
+  TempDir state;
+  ActiveTransfers transfers;
+  const auto phoneKey = crypto::X25519PrivateKey::generate();
+  constexpr int kPhones = 24;
+
+  asio::io_context network;
+  std::promise<std::uint16_t> listening;
+  ReceiverOptions options;
+  options.listenAddress = asio::ip::address_v4::loopback();
+  options.peerStore = PeerStore(state.path());
+  options.activeTransfers = &transfers;
+  options.onListening = [&](std::uint16_t port) { listening.set_value(port); };
+  Receiver receiver(network.get_executor(), crypto::X25519PrivateKey::generate(),
+                    phoneKey.publicKey(), downloads.path(), 0, toBytes(kFerrytidePrologue),
+                    std::move(options));
+  std::mutex lock;
+  std::vector<ReceivedFile> files;
+  std::vector<std::string> errors;
+  Receiver::Callbacks callbacks;
+  callbacks.onTransfer = [&](const ReceivedFile& file) {
+    std::lock_guard guard(lock);
+    files.push_back(file);
+  };
+  callbacks.onError = [&](const std::exception& error) {
+    std::lock_guard guard(lock);
+    errors.push_back(error.what());
+  };
+  std::promise<std::exception_ptr> runEnd;
+  asio::co_spawn(network, receiver.run(std::move(callbacks)),
+                 [&](std::exception_ptr failure) { runEnd.set_value(failure); });
+  std::thread first([&] { network.run(); });
+  std::thread second([&] { network.run(); });
+  auto port = listening.get_future();
+  ASSERT_EQ(port.wait_for(10s), std::future_status::ready);
+  const std::uint16_t receiverPort = port.get();
+
+  asio::io_context phones;
+  int done = 0;
+  std::vector<std::string> phoneFailures;
+  for (int i = 0; i < kPhones; ++i) {
+    FileToSend file{"file " + std::to_string(i) + ".bin",
+                    patternBytes(70'000, static_cast<std::uint8_t>(i)), "T-" + std::to_string(i)};
+    asio::co_spawn(phones, pairedPhoneSendsFile(receiverPort, phoneKey, std::move(file)),
+                   [&](std::exception_ptr failure) {
+                     ++done;
+                     if (failure) phoneFailures.push_back("a phone failed");
+                   });
+  }
+  phones.run_for(20s);
+  receiver.stop();
+  auto ended = runEnd.get_future();
+  const bool stopped = ended.wait_for(10s) == std::future_status::ready;
+  if (!stopped) network.stop();
+  first.join();
+  second.join();
+  ASSERT_TRUE(stopped);
+
+  EXPECT_EQ(done, kPhones);
+  EXPECT_EQ(phoneFailures, std::vector<std::string>{});
+  EXPECT_EQ(errors, std::vector<std::string>{});
+  ASSERT_EQ(files.size(), static_cast<std::size_t>(kPhones));
+  for (int i = 0; i < kPhones; ++i) {
+    EXPECT_EQ(*readFileBytes(downloads / ("file " + std::to_string(i) + ".bin")),
+              patternBytes(70'000, static_cast<std::uint8_t>(i)));
+  }
 }
 
 }  // namespace

@@ -113,8 +113,8 @@ TEST_F(SendOneFileTest, SendsFileInMegabyteFramesAndForgetsIt) {
   EXPECT_EQ(outcome.value->advertisedSize, size);
   EXPECT_EQ(outcome.value->resumedFromOffset, 0);
   EXPECT_GE(outcome.value->durationSeconds, 0.0);
-  EXPECT_EQ(progress.steps, (std::vector<ProgressStep>{{0, size}, {kMiB, size}, {2 * kMiB, size},
-                                                       {size, size}}));
+  EXPECT_EQ(progress.steps,
+            (std::vector<ProgressStep>{{0, size}, {kMiB, size}, {2 * kMiB, size}, {size, size}}));
   EXPECT_EQ(journal.snapshotEntries().size(), 0u);
 
   ASSERT_TRUE(runUntil([&] { return received.size() == 1; }));
@@ -249,19 +249,37 @@ TEST_F(SendOneFileTest, PhoneAnswersThatEndTheSend) {
   const auto json = [](TransportMessage message) { return DecodedFrame::json(std::move(message)); };
   const std::vector<Case> cases = {
       {"offset above the size",
-       [&](const msg::FileOffer& o) { return json(msg::Resume{o.transfer_id, o.size + 1}); },
-       [](const msg::FileOffer&) { return "malformed Resume: accepted_offset out of range: 11/10"; }},
+       [&](const msg::FileOffer& o) {
+         return json(msg::Resume{o.transfer_id, o.size + 1});
+       },
+       [](const msg::FileOffer&) {
+         return "malformed Resume: accepted_offset out of range: 11/10";
+       }},
       {"negative offset",
-       [&](const msg::FileOffer& o) { return json(msg::Resume{o.transfer_id, -1}); },
-       [](const msg::FileOffer&) { return "malformed Resume: accepted_offset out of range: -1/10"; }},
-      {"another transfer", [&](const msg::FileOffer&) { return json(msg::Resume{"OTHER", 0}); },
+       [&](const msg::FileOffer& o) {
+         return json(msg::Resume{o.transfer_id, -1});
+       },
+       [](const msg::FileOffer&) {
+         return "malformed Resume: accepted_offset out of range: -1/10";
+       }},
+      {"another transfer",
+       [&](const msg::FileOffer&) {
+         return json(msg::Resume{"OTHER", 0});
+       },
        [](const msg::FileOffer& o) {
          return "malformed Resume: transfer_id mismatch (got OTHER, want " + o.transfer_id + ")";
        }},
       {"Done", [&](const msg::FileOffer&) { return json(msg::Done{}); },
-       [](const msg::FileOffer&) { return R"(unexpected frame: expected Resume, got {"type":"Done"})"; }},
-      {"binary", [](const msg::FileOffer&) { return DecodedFrame::binary({1, 2, 3}); },
-       [](const msg::FileOffer&) { return "unexpected frame: expected Resume, got binary frame of 3 bytes"; }},
+       [](const msg::FileOffer&) {
+         return R"(unexpected frame: expected Resume, got {"type":"Done"})";
+       }},
+      {"binary",
+       [](const msg::FileOffer&) {
+         return DecodedFrame::binary({1, 2, 3});
+       },
+       [](const msg::FileOffer&) {
+         return "unexpected frame: expected Resume, got binary frame of 3 bytes";
+       }},
   };
   const auto path = makeFile("ten.bin", patternBytes(10, 8));
   for (const Case& c : cases) {
@@ -316,7 +334,8 @@ TEST_F(SendOneFileTest, UnpairBeforeTheOfferArrivesOutranksTheBrokenConnection) 
         co_await wire.sendLengthPrefixed(frame);
         testing::resetConnection(wire);
       });
-  const auto outcome = send(makeFile("photo.jpg", patternBytes(5000, 9)), phoneRecord(port), fastOptions());
+  const auto outcome =
+      send(makeFile("photo.jpg", patternBytes(5000, 9)), phoneRecord(port), fastOptions());
   EXPECT_EQ(outcome.failureText(), "the phone removed this Mac. Pair again to send to it.");
 }
 
@@ -345,8 +364,7 @@ TEST_F(SendOneFileTest, BadRecordsAndFilesFailBeforeAnyWake) {
   const std::vector<Case> cases = {
       {"key not Base64", [](PeerRecord& p) { p.peer_pubkey = "not base64!"; }, path,
        "remote pubkey \u2260 paired peer"},
-      {"key of 31 bytes",
-       [](PeerRecord& p) { p.peer_pubkey = base64::encode(Bytes(31, 1)); }, path,
+      {"key of 31 bytes", [](PeerRecord& p) { p.peer_pubkey = base64::encode(Bytes(31, 1)); }, path,
        "remote pubkey \u2260 paired peer"},
       {"port above 16 bits", [](PeerRecord& p) { p.peer_port = 70000; }, path,
        "network: invalid port 70000"},
@@ -367,7 +385,8 @@ TEST_F(SendOneFileTest, BadRecordsAndFilesFailBeforeAnyWake) {
 }
 
 TEST_F(SendOneFileTest, RefusedPhoneWithoutTokenFailsAtOnce) {
-  const auto outcome = send(makeFile("a.txt", toBytes("a")), phoneRecord(unusedPort()), fastOptions());
+  const auto outcome =
+      send(makeFile("a.txt", toBytes("a")), phoneRecord(unusedPort()), fastOptions());
   ASSERT_TRUE(outcome.sendError()) << outcome.failureText();
   EXPECT_EQ(outcome.sendError()->kind(), SendError::Kind::network);
   EXPECT_EQ(outcome.failureText(), "network: Connection refused");
@@ -378,8 +397,8 @@ TEST_F(SendOneFileTest, StalledHandshakeIsGivenUp) {
   asio::ip::tcp::acceptor silent(io, {asio::ip::address_v4::loopback(), 0});
   SendFileOptions options = fastOptions();
   options.handshakeTimeout = 100ms;
-  const auto outcome = send(makeFile("a.txt", toBytes("a")),
-                            phoneRecord(silent.local_endpoint().port()), options);
+  const auto outcome =
+      send(makeFile("a.txt", toBytes("a")), phoneRecord(silent.local_endpoint().port()), options);
   EXPECT_EQ(outcome.failureText(), "noise handshake: wire I/O error: Connection timed out");
 }
 
@@ -462,7 +481,8 @@ TEST_F(SendWakeTest, FailedWakeEndsTheSend) {
   peer.peer_fcm_token = "stale-token";
 
   const auto outcome = send(makeFile("a.txt", toBytes("a")), peer, wakingOptions(fcm));
-  EXPECT_EQ(outcome.failureText(), R"(network: FCM wake failed: FCM HTTP 404: {"error":"not found"})");
+  EXPECT_EQ(outcome.failureText(),
+            R"(network: FCM wake failed: FCM HTTP 404: {"error":"not found"})");
   EXPECT_EQ(progress.wakings, 0);
   EXPECT_EQ(fcm.sends().size(), 1u);
 }
@@ -504,9 +524,10 @@ testing::PhoneReplyScript phoneThatTakesTheFile(std::function<void(WireConnectio
 
 TEST_F(SendOneFileTest, ResetAfterDoneFailsAndKeepsTheJournal) {
   std::int64_t bytes = 0;
-  const std::uint16_t port = startScriptedPhone(phoneThatTakesTheFile(testing::resetConnection, bytes));
-  const auto outcome = send(makeFile("lost.bin", patternBytes(kMiB + 1, 11)), phoneRecord(port),
-                            fastOptions());
+  const std::uint16_t port =
+      startScriptedPhone(phoneThatTakesTheFile(testing::resetConnection, bytes));
+  const auto outcome =
+      send(makeFile("lost.bin", patternBytes(kMiB + 1, 11)), phoneRecord(port), fastOptions());
   EXPECT_EQ(bytes, kMiB + 1);
   ASSERT_TRUE(outcome.sendError()) << outcome.failureText();
   EXPECT_EQ(outcome.sendError()->kind(), SendError::Kind::network);
@@ -520,7 +541,8 @@ TEST_F(SendOneFileTest, SilenceAfterDoneCountsAsDelivered) {
   const std::uint16_t port = startScriptedPhone(phoneThatTakesTheFile(holdOpen, bytes));
   SendFileOptions options = fastOptions();
   options.closeWait = 100ms;
-  const auto outcome = send(makeFile("quiet.bin", patternBytes(100, 12)), phoneRecord(port), options);
+  const auto outcome =
+      send(makeFile("quiet.bin", patternBytes(100, 12)), phoneRecord(port), options);
   ASSERT_TRUE(outcome.value) << outcome.failureText();
   EXPECT_EQ(bytes, 100);
   EXPECT_EQ(journal.snapshotEntries().size(), 0u);

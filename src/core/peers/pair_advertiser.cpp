@@ -4,6 +4,9 @@
 
 #include "core/peers/pair_advertiser.h"
 
+#include <stdexcept>
+
+#include "core/peers/pair_code.h"
 #include "core/support/log.h"
 
 namespace ferrytide {
@@ -50,6 +53,16 @@ PairAdvert makePairAdvert(std::string_view peer_pubkey, std::string_view peer_ip
       {"t", "mac"},
   };
   return advert;
+}
+
+PairAdvert makePairAdvert(const PairingPayload& payload, std::string_view code) {
+  if (payload.peer_port < 0 || payload.peer_port > 65535) {
+    throw std::invalid_argument("pairing payload port out of range");
+  }
+  return makePairAdvert(payload.peer_pubkey, payload.peer_ip, payload.peer_subnet,
+                        payload.peer_hostname, payload.peer_mac, payload.pairing_secret,
+                        static_cast<std::uint16_t>(payload.peer_port),
+                        PairCode::hash(code, payload.peer_pubkey));
 }
 
 PairAdvertiser::Outcome PairAdvertiser::waitForOutcome(std::chrono::milliseconds timeout) const {

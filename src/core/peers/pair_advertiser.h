@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/peers/pairing_payload.h"
+
 namespace ferrytide {
 
 // What an open pairing announces on the local network for the typed code: a DNS-SD service of
@@ -34,6 +36,9 @@ PairAdvert makePairAdvert(std::string_view peer_pubkey, std::string_view peer_ip
                           std::string_view peer_subnet, std::string_view peer_hostname,
                           std::string_view peer_mac, std::string_view pairing_secret,
                           std::uint16_t port, std::string_view codeHash);
+
+// The advert of an open pairing for `payload` and the typed `code` on show.
+PairAdvert makePairAdvert(const PairingPayload& payload, std::string_view code);
 
 // Publishes one `PairAdvert` through the system's DNS-SD daemon for as long as a pairing is
 // open. Publishing runs on a thread of its own; start() and stop() return without waiting for

@@ -14,6 +14,14 @@ std::string encode(ByteView bytes) {
   return out;
 }
 
+std::string encodeUrl(ByteView bytes) {
+  std::string out = encode(bytes);
+  while (!out.empty() && out.back() == '=') out.pop_back();
+  std::replace(out.begin(), out.end(), '+', '-');
+  std::replace(out.begin(), out.end(), '/', '_');
+  return out;
+}
+
 namespace {
 bool isAlphabet(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||

@@ -8,6 +8,7 @@
 #include <openssl/kdf.h>
 #include <openssl/params.h>
 #include <openssl/rand.h>
+#include <openssl/rsa.h>
 
 #include <limits>
 #include <mutex>
@@ -288,6 +289,49 @@ Bytes ChaCha20Poly1305::open(const Nonce& nonce, ByteView ad, ByteView ciphertex
   Bytes out(ciphertextAndTag.size() - kTagBytes);
   open(nonce, ad, ciphertextAndTag, {MutableByteView(out)});
   return out;
+}
+
+// ---- RSA
+
+struct RsaPrivateKey::Handle {
+  std::unique_ptr<EVP_PKEY, PkeyDeleter> key;
+};
+
+RsaPrivateKey::RsaPrivateKey(std::shared_ptr<const Handle> handle) : handle_(std::move(handle)) {}
+
+RsaPrivateKey RsaPrivateKey::fromPkcs1Der(ByteView der) {
+  ERR_clear_error();
+  const unsigned char* cursor = der.data();
+  long length = static_cast<long>(der.size());
+  EVP_PKEY* key = d2i_PrivateKey(EVP_PKEY_RSA, nullptr, &cursor, length);
+  if (key == nullptr) fail("unknown");
+  auto handle = std::make_shared<Handle>();
+  handle->key.reset(key);
+  return RsaPrivateKey(std::move(handle));
+}
+
+bool RsaPrivateKey::supportsSha256Pkcs1v15() const {
+  // The DigestInfo of a SHA-256 digest is 51 bytes; PKCS#1 v1.5 padding adds at least 11.
+  constexpr int kSmallestModulusBytes = 51 + 11;
+  return EVP_PKEY_get_size(handle_->key.get()) >= kSmallestModulusBytes;
+}
+
+Bytes RsaPrivateKey::signSha256Pkcs1v15(ByteView message) const {
+  ERR_clear_error();
+  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+  if (!ctx) fail("unknown");
+  EVP_PKEY_CTX* keyContext = nullptr;  // owned by ctx
+  check(EVP_DigestSignInit_ex(ctx.get(), &keyContext, "SHA256", nullptr, nullptr,
+                              handle_->key.get(), nullptr),
+        "unknown");
+  check(EVP_PKEY_CTX_set_rsa_padding(keyContext, RSA_PKCS1_PADDING), "unknown");
+  std::size_t length = 0;
+  check(EVP_DigestSign(ctx.get(), nullptr, &length, message.data(), message.size()), "unknown");
+  Bytes signature(length);
+  check(EVP_DigestSign(ctx.get(), signature.data(), &length, message.data(), message.size()),
+        "unknown");
+  signature.resize(length);
+  return signature;
 }
 
 // ---- SHA-256, HMAC, HKDF

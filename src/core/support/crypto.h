@@ -143,6 +143,26 @@ Digest hmacSha256(ByteView key, ByteView data);
 // HKDF-SHA-256 (RFC 5869), extract then expand.
 Bytes hkdfSha256(ByteView salt, ByteView inputKeyMaterial, ByteView info, std::size_t length);
 
+// An RSA private key for RSASSA-PKCS1-v1_5 signatures with SHA-256. Copies share the same
+// immutable key, which the library wipes when the last copy goes.
+class RsaPrivateKey {
+ public:
+  // From the DER bytes of a PKCS#1 RSAPrivateKey. Throws CryptoError with the library's
+  // description, or "unknown" when it gives none.
+  static RsaPrivateKey fromPkcs1Der(ByteView der);
+
+  // Whether the modulus is long enough to hold a PKCS#1 v1.5 SHA-256 signature block.
+  bool supportsSha256Pkcs1v15() const;
+  // Hashes `message` with SHA-256 and signs the digest. Throws CryptoError with the library's
+  // description, or "unknown".
+  Bytes signSha256Pkcs1v15(ByteView message) const;
+
+ private:
+  struct Handle;
+  explicit RsaPrivateKey(std::shared_ptr<const Handle> handle);
+  std::shared_ptr<const Handle> handle_;
+};
+
 // Bytes from the system's cryptographically secure generator.
 Bytes randomBytes(std::size_t count);
 void fillRandom(MutableByteView out);

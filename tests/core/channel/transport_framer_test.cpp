@@ -1,5 +1,4 @@
-// Frames between two ends of a real handshake: what goes on the wire, what comes back out, and
-// how every kind of bad frame is reported.
+// Frames between two ends of a real handshake.
 
 #include "core/channel/transport_framer.h"
 
@@ -70,45 +69,33 @@ const std::vector<std::pair<TransportMessage, std::string>>& wireCases() {
   return cases;
 }
 
-TEST(TransportFramerTest, FramesRoundTripInBothDirections) {
+TEST(TransportFramerTest, JSONFramesCarryTheExactEncodingAndDecodeBack) {
+  auto [initiator, responder] = handshake();
+  TransportFramer framer(std::move(initiator));
+  for (const auto& [message, json] : wireCases()) {
+    SCOPED_TRACE(json);
+    Bytes opened = responder.decrypt(framer.encodeJSON(message), {});
+    EXPECT_EQ(toString(opened), toString(plaintext(TransportFramer::typeByteJSON, json)));
+    EXPECT_EQ(TransportFramer::decodePlaintext(opened), DecodedFrame::json(message));
+  }
+}
+
+TEST(TransportFramerTest, BinaryFramesCarryTheBodyAfterTypeByte2AndRoundTrip) {
+  auto [initiator, responder] = handshake();
+  TransportFramer framer(std::move(initiator));
+  EXPECT_EQ(toHex(responder.decrypt(framer.encodeBinary(Bytes{0x00, 0xFF, 0x01, 0x7B}), {})),
+            "0200ff017b");
+
   FramerPair pair = connectedFramers();
   Bytes chunk = crypto::randomBytes(1 << 20);
   for (auto [sender, receiver] :
        {std::pair{&pair.initiator, &pair.responder}, std::pair{&pair.responder, &pair.initiator}}) {
-    for (const auto& [message, json] : wireCases()) {
-      SCOPED_TRACE(std::string(messageTypeName(message)));
-      EXPECT_EQ(receiver->decode(sender->encodeJSON(message)), DecodedFrame::json(message));
-    }
     // Around the 128-byte head that goes through the cipher apart from the rest of the body.
     for (std::size_t size : {0, 1, 126, 127, 128, 1 << 20}) {
       Bytes body(chunk.begin(), chunk.begin() + size);
       EXPECT_EQ(receiver->decode(sender->encodeBinary(body)), DecodedFrame::binary(body)) << size;
     }
   }
-}
-
-TEST(TransportFramerTest, JSONFramesCarryTheExactEncoding) {
-  auto [initiator, responder] = handshake();
-  TransportFramer framer(std::move(initiator));
-  for (const auto& [message, json] : wireCases()) {
-    SCOPED_TRACE(json);
-    Bytes sealed = framer.encodeJSON(message);
-    EXPECT_EQ(toString(responder.decrypt(sealed, {})),
-              toString(plaintext(TransportFramer::typeByteJSON, json)));
-    EXPECT_NE(json.find("\"type\":\"" + std::string(messageTypeName(message)) + "\""),
-              std::string::npos);
-  }
-}
-
-TEST(TransportFramerTest, BinaryFramesCarryTheBodyAfterTypeByte2) {
-  auto [initiator, responder] = handshake();
-  TransportFramer framer(std::move(initiator));
-  EXPECT_EQ(toHex(responder.decrypt(framer.encodeBinary(Bytes{0x00, 0xFF, 0x01, 0x7B}), {})),
-            "0200ff017b");
-  Bytes body = crypto::randomBytes(300);
-  Bytes sealed = framer.encodeBinary(body);
-  EXPECT_EQ(sealed.size(), 1 + body.size() + crypto::kTagBytes);
-  EXPECT_EQ(responder.decrypt(sealed, {}), concat({Bytes{TransportFramer::typeByteBinary}, body}));
 }
 
 // Decoding reads "type", then that message's own keys; anything else is ignored.
@@ -118,7 +105,6 @@ TEST(TransportFramerTest, JSONDecodingFollowsTheMessageRules) {
       {R"({"text":"<b>","mime":"text/html","type":"Clipboard"})",
        msg::Clipboard{"<b>", "text/html"}},
       {R"({"type":"SetName","name":"N","size":"not a number","extra":[1,{}]})", msg::SetName{"N"}},
-      {R"({"type":"Done","name":7})", msg::Done{}},
       {R"({"type":"Resume","transfer_id":"t","accepted_offset":-1})", msg::Resume{"t", -1}},
       {" \n{\"type\":\"Unpair\"}\t", msg::Unpair{}},
   };
@@ -141,29 +127,17 @@ TEST(TransportFramerTest, BadPlaintextsAreReportedAndLeaveTheConnectionUsable) {
       {{}, "malformed frame: empty plaintext"},
       {{0x03, '{', '}'}, "unknown type byte 0x3"},
       {{0xAB}, "unknown type byte 0xAB"},
-      {{0x00}, "unknown type byte 0x0"},
-      {{0x10}, "unknown type byte 0x10"},
       {plaintext(0x01, ""), json + "[json.exception.parse_error"},
-      {plaintext(0x01, "not json"), json + "[json.exception.parse_error"},
       {plaintext(0x01, "{\"type\":\"Done\"} trailing"), json + "[json.exception.parse_error"},
-      {plaintext(0x01, "{\"type\":\"SetName\",\"name\":\"\xC3\x28\"}"),
-       json + "[json.exception.parse_error"},
       {plaintext(0x01, "[1,2]"), json + "expected a JSON object"},
-      {plaintext(0x01, "\"Done\""), json + "expected a JSON object"},
       {plaintext(0x01, R"({"name":"a"})"), json + R"(key "type" not found)"},
       {plaintext(0x01, R"({"type":7})"), json + R"(key "type" is not a string)"},
-      {plaintext(0x01, R"({"type":"Teleport"})"), json + R"(unknown message type "Teleport")"},
       {plaintext(0x01, R"({"type":"done"})"), json + R"(unknown message type "done")"},
       {plaintext(0x01, R"({"type":"Resume","transfer_id":"t"})"),
        json + R"(key "accepted_offset" not found)"},
       {plaintext(0x01,
                  R"({"type":"FileOffer","name":"a","size":"12","mime":"m","transfer_id":"t"})"),
        json + R"(key "size" is not a signed 64-bit integer)"},
-      {plaintext(0x01, R"({"type":"Resume","transfer_id":"t","accepted_offset":1.5})"),
-       json + R"(key "accepted_offset" is not a signed 64-bit integer)"},
-      {plaintext(0x01,
-                 R"({"type":"Resume","transfer_id":"t","accepted_offset":9223372036854775808})"),
-       json + R"(key "accepted_offset" is not a signed 64-bit integer)"},
       {plaintext(0x01, R"({"type":"Clipboard","text":"x","mime":5})"),
        json + R"(key "mime" is not a string)"},
       {plaintext(0x01, R"({"type":"TokenUpdate","peer_fcm_token":null})"),
@@ -226,29 +200,8 @@ TEST(TransportFramerTest, AFrameThatFailsToOpenBreaksTheConnection) {
          return frame;
        },
        authFailure},
-      {"one bit of the tag flipped",
-       [](FramerPair& p) {
-         Bytes frame = p.initiator.encodeBinary(Bytes(100, 1));
-         frame.back() ^= 0x01;
-         return frame;
-       },
-       authFailure},
-      {"frame cut short",
-       [](FramerPair& p) {
-         Bytes frame = p.initiator.encodeBinary(Bytes(100, 1));
-         frame.pop_back();
-         return frame;
-       },
-       authFailure},
       {"shorter than a tag", [](FramerPair&) { return Bytes(15, 0); },
        "frame decrypt failed: noise message too short (expected \u2265 16, got 15)"},
-      {"empty body", [](FramerPair&) { return Bytes{}; },
-       "frame decrypt failed: noise message too short (expected \u2265 16, got 0)"},
-      {"sealed for the other direction",
-       [](FramerPair& p) { return p.responder.encodeJSON(msg::Done{}); }, authFailure},
-      {"sealed on another connection",
-       [](FramerPair&) { return connectedFramers().initiator.encodeJSON(msg::Done{}); },
-       authFailure},
       {"second frame arrives first",
        [](FramerPair& p) {
          p.initiator.encodeJSON(msg::Done{});

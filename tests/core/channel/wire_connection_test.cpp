@@ -145,7 +145,6 @@ TEST_F(WireConnectionTest, OversizeLengthFailsBeforeReadingBody) {
       });
   ASSERT_NO_FATAL_FAILURE(
       expectFailure(failure, Kind::oversize, "wire frame size 16777281 exceeds cap"));
-  EXPECT_EQ(failure->size(), 16'777'281u);
   EXPECT_EQ(toString(afterFailure), "body");
 }
 
@@ -159,9 +158,7 @@ TEST_F(WireConnectionTest, PeerEndingMidFrameFailsWithEofOrReset) {
   };
   const std::string eofText = "wire EOF before expected bytes";
   const std::vector<Case> cases = {
-      {"nothing", {}, false, Kind::eof, eofText},
       {"two bytes of a prefix", {0x00, 0x00}, false, Kind::eof, eofText},
-      {"part of a body", concat({prefixOf(100), pattern(40)}), false, Kind::eof, eofText},
       {"10 bytes of an announced 16 MiB",
        concat({prefixOf(WireConnection::maxFrameBytes), pattern(10)}), false, Kind::eof, eofText},
       {"reset", {}, true, Kind::underlying, ioErrorText(asio::error::connection_reset)},

@@ -6,8 +6,6 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include "core/support/file_io.h"
 #include "core/support/json.h"
@@ -37,15 +35,7 @@ PeerRecord phone(const std::string& name, const std::string& key,
 }
 
 std::string readText(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-void writeText(const std::filesystem::path& path, const std::string& text) {
-  std::filesystem::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << text;
+  return toString(file_io::readIfExists(path).value());
 }
 
 // Content and inode: an atomic rewrite, even with the same bytes, gets a new inode.
@@ -97,8 +87,6 @@ TEST(PeerStoreTest, MissingFileIsAnEmptyBookAndUpsertCreatesFolderAndFile) {
   TempDir temp;
   PeerStore store(temp / "data" / "Ferrytide");
   EXPECT_TRUE(store.loadBook().peers.empty());
-  EXPECT_FALSE(store.mostRecent());
-  EXPECT_FALSE(store.resolve("pixel"));
   EXPECT_FALSE(store.removeFirst([](const PeerRecord&) { return true; }));
   EXPECT_FALSE(std::filesystem::exists(store.directoryURL()));
 
@@ -112,24 +100,22 @@ TEST(PeerStoreTest, FileIsIndentedWithSortedKeysPlainSlashesAndUtf8) {
   TempDir temp;
   PeerStore store(temp.path());
   store.writeBook(PeerBook{{phone("Jürgen’s Pixel", kKeyC)}});
-  std::string text = readText(store.fileURL());
-
-  EXPECT_EQ(json::parse(text), PeerBook{{phone("Jürgen’s Pixel", kKeyC)}}.toJson());
-  EXPECT_EQ(text.rfind("{\n  \"peers\": [\n    {\n      \"paired_at_epoch_ms\": ", 0), 0u) << text;
-  EXPECT_NE(text.find("\"192.168.1.0/24\""), std::string::npos);
-  EXPECT_NE(text.find("\"" + kKeyC + "\""), std::string::npos);
-  EXPECT_NE(text.find("\"Jürgen’s Pixel\""), std::string::npos);
-
-  const char* sortedKeys[] = {
-      "paired_at_epoch_ms", "peer_android", "peer_fcm_token", "peer_hostname", "peer_ip",
-      "peer_mac",           "peer_port",    "peer_pubkey",    "peer_subnet",   "self_pubkey"};
-  std::size_t previous = 0;
-  for (const char* key : sortedKeys) {
-    std::size_t at = text.find("\"" + std::string(key) + "\": ");
-    ASSERT_NE(at, std::string::npos) << key;
-    EXPECT_GT(at, previous) << key;
-    previous = at;
-  }
+  EXPECT_EQ(readText(store.fileURL()), R"({
+  "peers": [
+    {
+      "paired_at_epoch_ms": 1733480000000,
+      "peer_android": "Android 14",
+      "peer_fcm_token": "",
+      "peer_hostname": "Jürgen’s Pixel",
+      "peer_ip": "192.168.1.23",
+      "peer_mac": "",
+      "peer_port": 47820,
+      "peer_pubkey": "3q2+796tvu/erb7v3q2+796tvu/erb7v3q2+796tvu8=",
+      "peer_subnet": "192.168.1.0/24",
+      "self_pubkey": ""
+    }
+  ]
+})");
 }
 
 TEST(PeerStoreTest, BareRecordFileLoadsAsBookOfOneAndIsUpgradedByTheNextWrite) {
@@ -139,7 +125,7 @@ TEST(PeerStoreTest, BareRecordFileLoadsAsBookOfOneAndIsUpgradedByTheNextWrite) {
   old.erase("self_pubkey");
   old.erase("peer_fcm_token");
   old.erase("peer_android");
-  writeText(store.fileURL(), json::encodeCompact(old));
+  file_io::writeAtomically(store.fileURL(), asBytes(json::encodeCompact(old)));
 
   PeerRecord stored = phone("Pixel 8", kKeyA);
   stored.peer_android = "";
@@ -201,14 +187,12 @@ TEST(PeerStoreTest, ResolvePrefersExactNamesThenNamePrefixesThenKeyPrefixes) {
             "PeerRecord decode failed: selector 'pIx' is ambiguous (matches: Pixel 8, Pixel)");
   EXPECT_EQ(store.resolve("PIXEL")->peer_pubkey, kKeyB);
   EXPECT_EQ(store.resolve("pixel 8")->peer_pubkey, kKeyA);
-  EXPECT_EQ(store.resolve("pixel ")->peer_pubkey, kKeyA);
   // Letters outside ASCII are compared as they are.
   EXPECT_EQ(store.resolve("ÉMILE")->peer_pubkey, kKeyC);
 
   EXPECT_EQ(storeErrorOf([&] { store.resolve("Q83"); }, Kind::decode),
             "PeerRecord decode failed: selector 'Q83' is ambiguous on pubkey prefix");
   EXPECT_EQ(store.resolve("Q83V")->peer_pubkey, kKeyA);
-  EXPECT_EQ(store.resolve("3q2+")->peer_pubkey, kKeyC);
   EXPECT_FALSE(store.resolve("galaxy"));
 }
 
@@ -244,24 +228,16 @@ TEST(PeerStoreTest, DamagedFileFailsEveryCallAndIsNeverRewritten) {
   const std::string parseError = "PeerRecord decode failed: [json.exception.parse_error.101]";
   const Case cases[] = {
       {"", parseError, false},
-      {"peers: none", parseError, false},
       {"{\"peers\": [" + good, parseError, false},
-      {"{\"peer_hostname\": \"\xff\"}", parseError, false},
       {"[]", "PeerRecord decode failed: expected a JSON object", true},
-      {"42", "PeerRecord decode failed: expected a JSON object", true},
       {"{}", "PeerRecord decode failed: key \"peer_pubkey\" not found", true},
       {"{\"peers\": {}}", "PeerRecord decode failed: key \"peers\" is not an array", true},
       {"{\"peers\": [" + good + ", " + json::encodeCompact(noMac) + "]}",
        "PeerRecord decode failed: peers[1]: key \"peer_mac\" not found", true},
-      {json::encodeCompact(noMac), "PeerRecord decode failed: key \"peer_mac\" not found", true},
       {withValue("peer_mac", nullptr), "PeerRecord decode failed: key \"peer_mac\" not found",
        true},
       {withValue("peer_port", "47820"),
        "PeerRecord decode failed: key \"peer_port\" is not a signed 64-bit integer", true},
-      {withValue("peer_port", 47820.5),
-       "PeerRecord decode failed: key \"peer_port\" is not a signed 64-bit integer", true},
-      {withValue("paired_at_epoch_ms", 18446744073709551615ULL),
-       "PeerRecord decode failed: key \"paired_at_epoch_ms\" is not a signed 64-bit integer", true},
       {withValue("peer_fcm_token", false),
        "PeerRecord decode failed: key \"peer_fcm_token\" is not a string", true},
   };
@@ -269,7 +245,7 @@ TEST(PeerStoreTest, DamagedFileFailsEveryCallAndIsNeverRewritten) {
     SCOPED_TRACE(c.content);
     TempDir temp;
     PeerStore store(temp.path());
-    writeText(store.fileURL(), c.content);
+    file_io::writeAtomically(store.fileURL(), asBytes(c.content));
     FileState before = stateOf(store.fileURL());
     using Kind = PeerStoreError::Kind;
 
@@ -322,39 +298,22 @@ TEST(PeerStoreTest, FailedEncodingLeavesTheOldFile) {
   EXPECT_EQ(stateOf(store.fileURL()), before);
 }
 
-// Lowers the largest file this process may write, so that a write fails part-way like on a
-// full disk; puts the limit back when it ends.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    ::getrlimit(RLIMIT_FSIZE, &saved_);
-    previousHandler_ = ::signal(SIGXFSZ, SIG_IGN);
-    rlimit lowered = saved_;
-    lowered.rlim_cur = bytes;
-    ::setrlimit(RLIMIT_FSIZE, &lowered);
-  }
-  ~FileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &saved_);
-    ::signal(SIGXFSZ, previousHandler_);
-  }
-
- private:
-  rlimit saved_{};
-  sighandler_t previousHandler_;
-};
-
 TEST(PeerStoreTest, WriteThatFailsPartWayLeavesTheOldFileAndNoTemporary) {
   TempDir temp;
   PeerStore store(temp.path());
   store.upsert(phone("Pixel 8", kKeyA));
   FileState before = stateOf(store.fileURL());
 
-  std::string message;
-  {
-    FileSizeLimit limit(before.content.size() + 16);
-    message =
-        storeErrorOf([&] { store.upsert(phone("Galaxy", kKeyC)); }, PeerStoreError::Kind::write);
-  }
+  // A file size limit makes the write fail part-way, like a full disk.
+  rlimit saved{};
+  ::getrlimit(RLIMIT_FSIZE, &saved);
+  rlimit lowered{before.content.size() + 16, saved.rlim_max};
+  auto previousHandler = ::signal(SIGXFSZ, SIG_IGN);
+  ::setrlimit(RLIMIT_FSIZE, &lowered);
+  std::string message =
+      storeErrorOf([&] { store.upsert(phone("Galaxy", kKeyC)); }, PeerStoreError::Kind::write);
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  ::signal(SIGXFSZ, previousHandler);
   EXPECT_EQ(message, "PeerRecord write failed: " + store.fileURL().string() + ": File too large");
   EXPECT_EQ(stateOf(store.fileURL()), before);
   EXPECT_EQ(entriesIn(temp.path()), 1u);

@@ -18,6 +18,13 @@ TEST(Base64Test, RoundTripsEveryPaddingLength) {
   EXPECT_EQ(base64::encode(binary), "+/+/");
 }
 
+TEST(Base64Test, UrlFormSwapsTheTwoSymbolsAndDropsPadding) {
+  Bytes binary{0xFB, 0xFF, 0xBF, 0xFB};
+  EXPECT_EQ(base64::encode(binary), "+/+/+w==");
+  EXPECT_EQ(base64::encodeUrl(binary), "-_-_-w");
+  EXPECT_EQ(base64::encodeUrl(asBytes("foobar")), "Zm9vYmFy");
+}
+
 TEST(Base64Test, RejectsAnythingButStrictStandardBase64) {
   for (const char* bad : {"Zm8", "Zm8==", "Zm=8", "Zm9v\n", "Zm9v YmFy", "Zm9-", "Zm9_", "====",
                           "Z===", "=Zm8"}) {

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <cstdint>
+#include <string>
+
+#include "cli/cli_context.h"
+
+namespace ferrytide::cli {
+
+struct ReceiveOptions {
+  bool once = false;
+  std::string dir;  // empty: the user's downloads folder
+  std::uint16_t port = kDefaultPort;
+};
+
+// `receive [--once] [--dir DIR] [--port N]`: the receiver in the foreground, one line per outcome,
+// until SIGINT or SIGTERM (which stop it cleanly: connections in flight finish first). A phone
+// that says it has forgotten this computer is removed from the peers file. --once takes one
+// file from the most recently paired phone and ends.
+CLI::App* addReceiveCommand(CLI::App& parent, ReceiveOptions& options);
+int runReceiveCommand(const ReceiveOptions& options);
+
+}  // namespace ferrytide::cli

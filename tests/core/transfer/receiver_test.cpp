@@ -1,0 +1,822 @@
+// The receiver over real loopback connections. The receiver and the phones run on one
+// io_context; each test drives it until what it waits for has happened.
+
+#include "core/transfer/receiver.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <asio/experimental/as_tuple.hpp>
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "core/channel/noise_handshake.h"
+#include "core/channel/transport_framer.h"
+#include "core/channel/wire_connection.h"
+#include "core/support/base64.h"
+#include "support/receive_session.h"
+#include "support/temp_dir.h"
+#include "support/test_phone.h"
+
+namespace ferrytide {
+namespace {
+
+using namespace std::chrono_literals;
+using asio::ip::tcp;
+using testing::folderListing;
+using testing::patternBytes;
+using testing::readFileBytes;
+using testing::TempDir;
+using testing::TestPhone;
+using Task = asio::awaitable<void>;
+
+constexpr auto asTuple = asio::experimental::as_tuple(asio::use_awaitable);
+
+std::string keyText(const crypto::X25519PrivateKey& key) {
+  return base64::encode(key.publicKey().view());
+}
+
+tcp::endpoint loopback(std::uint16_t port) { return {asio::ip::address_v4::loopback(), port}; }
+
+std::vector<std::string> names(const std::filesystem::path& folder) {
+  std::set<std::string> listing = folderListing(folder);
+  return {listing.begin(), listing.end()};
+}
+
+// Waits until the receiver closes the connection, without closing this side first (which the
+// receiver would see as the end of the stream).
+Task awaitClose(TestPhone& phone) {
+  try {
+    for (;;) co_await phone.wire().receiveLengthPrefixed();
+  } catch (const WireConnection::Error&) {
+  }
+}
+
+// The phones below are spawned, not awaited, and so own what they use: a test that fails early
+// leaves them running until the fixture stops the receiver. Inside them, what a co_await
+// expression is given is a named value (g++ 12 mishandles temporaries there).
+
+struct FileToSend {
+  std::string name;
+  Bytes content;
+  std::string transferId;
+
+  msg::FileOffer offer() const {
+    return {name, static_cast<std::int64_t>(content.size()), "application/octet-stream",
+            transferId};
+  }
+};
+
+Task pairedPhoneSendsFile(std::uint16_t port, crypto::X25519PrivateKey key, FileToSend file) {
+  TestPhone phone(std::move(key));
+  co_await phone.connectAndHandshake(loopback(port));
+  const msg::FileOffer offer = file.offer();
+  co_await phone.sendFile(offer, file.content);
+  co_await phone.hangUp();
+}
+
+Task phoneSendsMessages(std::uint16_t port, crypto::X25519PrivateKey key,
+                        std::vector<TransportMessage> messages) {
+  TestPhone phone(std::move(key));
+  co_await phone.connectAndHandshake(loopback(port));
+  for (const TransportMessage& message : messages) co_await phone.send(message);
+  co_await phone.hangUp();
+}
+
+// Sends what it is given and waits for the receiver to close; sends that fail because the
+// receiver closed first are part of the plan.
+Task phoneSendsAndWaits(std::uint16_t port, crypto::X25519PrivateKey key,
+                        std::vector<TransportMessage> messages, std::size_t chunkBytes) {
+  TestPhone phone(std::move(key));
+  co_await phone.connectAndHandshake(loopback(port));
+  try {
+    for (const TransportMessage& message : messages) co_await phone.send(message);
+    if (chunkBytes > 0) {
+      const Bytes chunk = patternBytes(chunkBytes, 9);
+      co_await phone.sendChunk(chunk);
+    }
+  } catch (const WireConnection::Error&) {
+  }
+  co_await awaitClose(phone);
+}
+
+// ---- the fixture
+
+class ReceiverTest : public ::testing::Test {
+ protected:
+  ReceiverOptions defaultOptions() {
+    ReceiverOptions options;
+    options.idleTimeout = 10s;
+    options.listenAddress = asio::ip::address_v4::loopback();
+    options.peerStore = PeerStore(state.path());
+    options.activeTransfers = &transfers;
+    return options;
+  }
+
+  void startReceiver(ReceiverOptions options, std::vector<crypto::X25519PublicKey> expected) {
+    receiver =
+        std::make_unique<Receiver>(io.get_executor(), computerKey, std::move(expected), saveFolder,
+                                   0, toBytes(kFerrytidePrologue), std::move(options));
+    Receiver::Callbacks callbacks;
+    callbacks.onTransfer = [this](const ReceivedFile& file) { files.push_back(file); };
+    callbacks.onClipboard = [this](const std::string& text, const std::string& host) {
+      clips.emplace_back(text, host);
+    };
+    callbacks.onSync = [this](const ProcessOutcome& outcome) { syncs.push_back(outcome); };
+    callbacks.onError = [this](const std::exception& error) { errors.push_back(error.what()); };
+    asio::co_spawn(io, receiver->run(std::move(callbacks)),
+                   [this](std::exception_ptr failure) { runEnd = failure; });
+    ASSERT_TRUE(runUntil([&] { return receiver->boundPort() || runEnd; }));
+    ASSERT_TRUE(receiver->boundPort()) << "the receiver did not start listening";
+  }
+
+  void startReceiver(ReceiverOptions options) {
+    startReceiver(std::move(options), {phoneKey.publicKey()});
+  }
+  void startReceiver() { startReceiver(defaultOptions()); }
+
+  std::uint16_t port() const { return *receiver->boundPort(); }
+
+  // A phone's coroutine; its failure is recorded, not lost.
+  void spawnPhone(Task task) {
+    asio::co_spawn(io, std::move(task), [this](std::exception_ptr failure) {
+      ++phonesDone;
+      if (!failure) return;
+      try {
+        std::rethrow_exception(failure);
+      } catch (const std::exception& error) {
+        phoneFailures.push_back(error.what());
+      }
+    });
+  }
+
+  // Runs the io_context until `done` holds; false when `limit` passed first.
+  bool runUntil(const std::function<bool()>& done,
+                std::chrono::steady_clock::duration limit = 10s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+      if (std::chrono::steady_clock::now() >= deadline) return false;
+      if (io.stopped()) io.restart();
+      io.run_one_until(deadline);
+    }
+    return true;
+  }
+
+  // Stops the receiver and checks that run() ended as it always must.
+  void stopReceiver() {
+    receiver->stop();
+    ASSERT_TRUE(runUntil([&] { return runEnd.has_value(); }));
+    try {
+      std::rethrow_exception(*runEnd);
+    } catch (const Receiver::Error& error) {
+      EXPECT_EQ(error.kind(), Receiver::Error::Kind::listenerStopped);
+      EXPECT_STREQ(error.what(), "listener stopped: listener AsyncStream completed");
+    }
+  }
+
+  void TearDown() override {
+    if (receiver && !runEnd) stopReceiver();
+    EXPECT_EQ(phoneFailures, std::vector<std::string>{});
+  }
+
+  // Declared before the io_context: coroutines still pending when it is destroyed use them.
+  TempDir downloads;
+  TempDir state;
+  ActiveTransfers transfers;
+  crypto::X25519PrivateKey computerKey = crypto::X25519PrivateKey::generate();
+  crypto::X25519PrivateKey phoneKey = crypto::X25519PrivateKey::generate();
+  std::filesystem::path saveFolder = downloads.path();
+  asio::io_context io;
+  std::unique_ptr<Receiver> receiver;
+
+  std::vector<ReceivedFile> files;
+  std::vector<std::pair<std::string, std::string>> clips;
+  std::vector<ProcessOutcome> syncs;
+  std::vector<std::string> errors;
+  std::optional<std::exception_ptr> runEnd;
+  int phonesDone = 0;
+  std::vector<std::string> phoneFailures;
+};
+
+PeerRecord recordFor(const crypto::X25519PrivateKey& key, const std::string& name) {
+  return PeerRecord{.peer_pubkey = keyText(key),
+                    .peer_ip = "127.0.0.1",
+                    .peer_port = 47820,
+                    .peer_subnet = "127.0.0.0/8",
+                    .peer_hostname = name,
+                    .peer_mac = "",
+                    .paired_at_epoch_ms = 1733480000000,
+                    .self_pubkey = "",
+                    .peer_fcm_token = "old-token",
+                    .peer_android = "Android 14"};
+}
+
+// ---- files
+
+TEST_F(ReceiverTest, PairedPhoneSendsFile) {
+  startReceiver();
+  const FileToSend file{"photo.jpg", patternBytes(100'000, 1), "T-1"};
+  spawnPhone(pairedPhoneSendsFile(port(), phoneKey, file));
+  ASSERT_TRUE(runUntil([&] { return files.size() == 1 && phonesDone == 1; }));
+
+  const ReceivedFile& received = files[0];
+  EXPECT_EQ(received.savedAt, downloads / "photo.jpg");
+  EXPECT_EQ(*readFileBytes(received.savedAt), file.content);
+  EXPECT_EQ(received.bytesWritten, 100'000);
+  EXPECT_EQ(received.bytesReceivedThisSession, 100'000);
+  EXPECT_EQ(received.resumedFromOffset, 0);
+  EXPECT_EQ(received.remoteEndpoint.rfind("127.0.0.1:", 0), 0u) << received.remoteEndpoint;
+  EXPECT_EQ(names(downloads.path()), std::vector<std::string>{"photo.jpg"});
+  EXPECT_EQ(errors, std::vector<std::string>{});
+}
+
+TEST_F(ReceiverTest, MissingSaveFolderIsCreated) {
+  saveFolder = downloads / "Downloads";
+  startReceiver();
+  const FileToSend file{"a.txt", patternBytes(10, 1), "T-folder"};
+  spawnPhone(pairedPhoneSendsFile(port(), phoneKey, file));
+  ASSERT_TRUE(runUntil([&] { return phonesDone == 1; }));
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(*readFileBytes(saveFolder / "a.txt"), file.content);
+  EXPECT_EQ(errors, std::vector<std::string>{});
+}
+
+TEST_F(ReceiverTest, SaveFolderThatCannotBeMadeFailsTheOffer) {
+  testing::writeFileBytes(downloads / "file", toBytes("not a folder"));
+  saveFolder = downloads / "file" / "Downloads";
+  startReceiver();
+  const FileToSend file{"a.txt", patternBytes(10, 1), "T-folder"};
+  spawnPhone(phoneSendsAndWaits(port(), phoneKey, {file.offer()}, 0));
+  ASSERT_TRUE(runUntil([&] { return phonesDone == 1; }));
+  ASSERT_EQ(errors.size(), 1u);
+  // The file in the way is named.
+  EXPECT_EQ(errors[0].rfind("file write failed: " + (downloads / "file").string() + ": ", 0), 0u)
+      << errors[0];
+  EXPECT_TRUE(files.empty());
+}
+
+TEST_F(ReceiverTest, DeclinedOfferSendsDeclineAndWritesNothing) {
+  startReceiver();
+  auto asked = std::make_shared<std::vector<std::tuple<std::string, std::int64_t, std::string>>>();
+  receiver->setApproveOffer(
+      [asked](std::string name, std::int64_t size, std::string key) -> asio::awaitable<bool> {
+        asked->emplace_back(name, size, key);
+        // Answered later, as a person would.
+        asio::steady_timer later(co_await asio::this_coro::executor, 20ms);
+        co_await later.async_wait(asio::use_awaitable);
+        co_return false;
+      });
+
+  auto reply = std::make_shared<std::optional<TransportMessage>>();
+  spawnPhone([](std::uint16_t port, crypto::X25519PrivateKey key,
+                std::shared_ptr<std::optional<TransportMessage>> answer) -> Task {
+    TestPhone phone(std::move(key));
+    co_await phone.connectAndHandshake(loopback(port));
+    const TransportMessage offer = msg::FileOffer{"secret.pdf", 5000, "application/pdf", "T-2"};
+    co_await phone.send(offer);
+    const DecodedFrame frame = co_await phone.receive();
+    if (frame.asJSON()) *answer = *frame.asJSON();
+    co_await awaitClose(phone);
+  }(port(), phoneKey, reply));
+  ASSERT_TRUE(runUntil([&] { return phonesDone == 1; }));
+
+  ASSERT_TRUE(*reply);
+  EXPECT_TRUE(std::holds_alternative<msg::Decline>(**reply));
+  ASSERT_EQ(asked->size(), 1u);
+  EXPECT_EQ(asked->at(0),
+            std::make_tuple(std::string("secret.pdf"), std::int64_t{5000}, keyText(phoneKey)));
+  EXPECT_EQ(names(downloads.path()), std::vector<std::string>{});
+  EXPECT_TRUE(files.empty());
+  EXPECT_TRUE(syncs.empty());
+  EXPECT_EQ(errors, std::vector<std::string>{});
+}
+
+TEST_F(ReceiverTest, TokenUpdateIsStoredAndTheFileThatFollowsArrives) {
+  PeerStore store(state.path());
+  const crypto::X25519PrivateKey otherPhone = crypto::X25519PrivateKey::generate();
+  store.upsert(recordFor(phoneKey, "Pixel 8"));
+  store.upsert(recordFor(otherPhone, "Other"));
+  startReceiver();
+
+  spawnPhone([](std::uint16_t port, crypto::X25519PrivateKey key) -> Task {
+    TestPhone phone(std::move(key));
+    co_await phone.connectAndHandshake(loopback(port));
+    const TransportMessage update = msg::TokenUpdate{"new-token"};
+    co_await phone.send(update);
+    const FileToSend file{"notes.txt", patternBytes(3000, 2), "T-3"};
+    const msg::FileOffer offer = file.offer();
+    co_await phone.sendFile(offer, file.content);
+    co_await phone.hangUp();
+  }(port(), phoneKey));
+  ASSERT_TRUE(runUntil([&] { return phonesDone == 1; }));
+
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(*readFileBytes(downloads / "notes.txt"), patternBytes(3000, 2));
+  PeerBook book = store.loadBook();
+  ASSERT_EQ(book.peers.size(), 2u);
+  EXPECT_EQ(book.peers[0], recordFor(otherPhone, "Other"));
+  EXPECT_EQ(book.peers[1], recordFor(phoneKey, "Pixel 8").withFcmToken("new-token"));
+  EXPECT_EQ(errors, std::vector<std::string>{});
+}
+
+TEST_F(ReceiverTest, TokenUpdateFromAPhoneMissingInThePeersFileChangesNothing) {
+  PeerStore store(state.path());
+  store.upsert(recordFor(crypto::X25519PrivateKey::generate(), "Other"));
+  const PeerBook before = store.loadBook();
+  startReceiver();
+  const std::vector<TransportMessage> messages = {msg::TokenUpdate{"new-token"},
+                                                  msg::Clipboard{"hello", "text/plain"}};
+  spawnPhone(phoneSendsMessages(port(), phoneKey, messages));
+  ASSERT_TRUE(runUntil([&] { return phonesDone == 1; }));
+  EXPECT_EQ(store.loadBook(), before);
+  EXPECT_EQ(clips.size(), 1u);
+  EXPECT_EQ(errors, std::vector<std::string>{});
+}
+
+// ---- control messages and clipboard
+
+TEST_F(ReceiverTest, MessagesEndTheConnectionWithTheirOutcome) {
+  const std::string damagedPeersFile = "{\"peers\": [";
+  struct Case {
+    std::string name;
+    TransportMessage message;
+    std::optional<PeerRecord> stored;  // the phone's record in the peers file
+    bool damagedFile;
+    std::optional<std::pair<std::string, std::string>> clip;
+    std::optional<ProcessOutcome> sync;
+  };
+  const std::string key = keyText(phoneKey);
+  const std::vector<Case> cases = {
+      {"clipboard from a known phone",
+       msg::Clipboard{"https://example.org/a", "text/plain"},
+       recordFor(phoneKey, "Pixel 8"),
+       false,
+       std::pair{"https://example.org/a", "Pixel 8"},
+       {}},
+      {"clipboard from a phone missing in the peers file",
+       msg::Clipboard{"hi", "text/plain"},
+       std::nullopt,
+       false,
+       std::pair{"hi", "(unknown peer)"},
+       {}},
+      {"clipboard with a damaged peers file",
+       msg::Clipboard{"hi", "text/plain"},
+       std::nullopt,
+       true,
+       std::pair{"hi", "(unknown peer)"},
+       {}},
+      {"set name",
+       msg::SetName{"Ada's phone"},
+       std::nullopt,
+       false,
+       {},
+       ProcessOutcome{outcome::SetName{"Ada's phone", key}}},
+      {"name update",
+       msg::NameUpdate{"Ada's tablet"},
+       std::nullopt,
+       false,
+       {},
+       ProcessOutcome{outcome::NameUpdate{"Ada's tablet", key}}},
+      {"unpair", msg::Unpair{}, std::nullopt, false, {}, ProcessOutcome{outcome::Unpair{key}}},
+  };
+  startReceiver();
+  PeerStore store(state.path());
+  for (const Case& testCase : cases) {
+    SCOPED_TRACE(testCase.name);
+    clips.clear();
+    syncs.clear();
+    store.wipe();
+    if (testCase.stored) store.upsert(*testCase.stored);
+    if (testCase.damagedFile) std::ofstream(store.fileURL()) << damagedPeersFile;
+
+    const std::vector<TransportMessage> messages = {testCase.message};
+    const int before = phonesDone;
+    spawnPhone(phoneSendsMessages(port(), phoneKey, messages));
+    ASSERT_TRUE(runUntil([&] { return phonesDone == before + 1; }));
+
+    if (testCase.clip) {
+      EXPECT_EQ(clips, std::vector{*testCase.clip});
+    } else {
+      EXPECT_TRUE(clips.empty());
+    }
+    if (testCase.sync) {
+      EXPECT_EQ(syncs, std::vector{*testCase.sync});
+    } else {
+      EXPECT_TRUE(syncs.empty());
+    }
+  }
+  EXPECT_EQ(errors, std::vector<std::string>{});
+}
+
+TEST_F(ReceiverTest, RemovedPhoneIsToldToUnpairOnItsNextConnection) {
+  startReceiver();
+  auto removed = std::make_shared<std::vector<crypto::X25519PublicKey>>();
+  receiver->setRemovedPeerPubkeys([removed] { return *removed; });
+
+  // Not removed yet: served as usual.
+  const std::vector<TransportMessage> clip = {msg::Clipboard{"first", "text/plain"}};
+  spawnPhone(phoneSendsMessages(port(), phoneKey, clip));
+  ASSERT_TRUE(runUntil([&] { return phonesDone == 1; }));
+  EXPECT_EQ(clips.size(), 1u);
+
+  removed->push_back(phoneKey.publicKey());
+  auto reply = std::make_shared<std::optional<TransportMessage>>();
+  spawnPhone([](std::uint16_t port, crypto::X25519PrivateKey key,
+                std::shared_ptr<std::optional<TransportMessage>> answer) -> Task {
+    TestPhone phone(std::move(key));
+    co_await phone.connectAndHandshake(loopback(port));
+    const DecodedFrame frame = co_await phone.receive();
+    if (frame.asJSON()) *answer = *frame.asJSON();
+    co_await awaitClose(phone);
+  }(port(), phoneKey, reply));
+  ASSERT_TRUE(runUntil([&] { return phonesDone == 2 && !syncs.empty(); }));
+
+  ASSERT_TRUE(*reply);
+  EXPECT_TRUE(std::holds_alternative<msg::Unpair>(**reply));
+  EXPECT_EQ(syncs, std::vector<ProcessOutcome>{outcome::UnpairReplied{keyText(phoneKey)}});
+  EXPECT_EQ(errors, std::vector<std::string>{});
+}
+
+// ---- hostile phones
+
+// A hostile phone, given the port; it waits for the receiver to close before it ends.
+using HostilePhone = std::function<Task(std::uint16_t port)>;
+
+HostilePhone sending(const crypto::X25519PrivateKey& key, std::vector<TransportMessage> messages,
+                     std::size_t chunkBytes = 0) {
+  return [key, messages, chunkBytes](std::uint16_t port) {
+    return phoneSendsAndWaits(port, key, messages, chunkBytes);
+  };
+}
+
+using RawAct = std::function<Task(TestPhone&)>;
+
+Task rawPhone(std::uint16_t port, crypto::X25519PrivateKey key, RawAct act) {
+  TestPhone phone(std::move(key));
+  co_await phone.connect(loopback(port));
+  co_await act(phone);
+  co_await awaitClose(phone);
+}
+
+// Connects and then does `act` on the bare connection, before or instead of a handshake.
+HostilePhone raw(const crypto::X25519PrivateKey& key, RawAct act) {
+  return [key, act](std::uint16_t port) { return rawPhone(port, key, act); };
+}
+
+std::string handshakeFailure(const std::exception& cause) {
+  return std::string("noise handshake failed: ") + cause.what();
+}
+
+TEST_F(ReceiverTest, HostilePhonesEndOnlyTheirOwnConnection) {
+  const msg::FileOffer offer{"evil.bin", 10, "application/octet-stream", "T-evil"};
+  const crypto::X25519PrivateKey stranger = crypto::X25519PrivateKey::generate();
+  struct Case {
+    std::string name;
+    HostilePhone phone;
+    std::string expectedError;
+    // A paired phone's accepted offer stays as a partial for a later resume.
+    std::vector<std::string> leftBehind = {};
+  };
+  const std::vector<Case> cases = {
+      {"a phone with another key", sending(stranger, {offer}, 100), "remote pubkey ≠ paired peer"},
+      {"a binary frame first", sending(phoneKey, {}, 100),
+       "protocol violation: binary frame before FileOffer"},
+      {"a second offer",
+       sending(phoneKey, {offer, offer}),
+       "protocol violation: duplicate FileOffer",
+       {"evil.bin.partial", "evil.bin.partial.meta.json"}},
+      {"Done without an offer", sending(phoneKey, {msg::Done{}}),
+       "protocol violation: Done received without FileOffer"},
+      {"Resume from the sender", sending(phoneKey, {msg::Resume{"T-x", 5}}),
+       "protocol violation: unexpected Resume(transfer_id: \"T-x\", accepted_offset: 5) from "
+       "sender"},
+      {"Decline from the sender", sending(phoneKey, {msg::Decline{}}),
+       "protocol violation: unexpected Decline from sender"},
+      {"a frame that does not open",
+       raw(phoneKey,
+           [](TestPhone& phone) -> Task {
+             co_await phone.handshake();
+             const Bytes forged = patternBytes(64, 3);
+             co_await phone.wire().sendLengthPrefixed(forged);
+           }),
+       TransportFramer::Error::decrypt(NoiseError::decrypt("authentication failure").description())
+           .what()},
+      {"a short first handshake message",
+       raw(phoneKey,
+           [](TestPhone& phone) -> Task {
+             const Bytes garbage = toBytes("hello");
+             co_await phone.wire().sendLengthPrefixed(garbage);
+           }),
+       handshakeFailure(NoiseError::messageTooShort(32, 5))},
+      {"a web request instead of a handshake",
+       raw(phoneKey,
+           [](TestPhone& phone) -> Task {
+             const Bytes request = toBytes("GET / HTTP/1.1\r\nHost: x\r\n\r\n");
+             co_await asio::async_write(phone.wire().socket(), asio::buffer(request),
+                                        asio::use_awaitable);
+           }),
+       handshakeFailure(WireConnection::Error::oversize(0x47455420))},
+      {"a phone that hangs up during the handshake",
+       raw(phoneKey,
+           [](TestPhone& phone) -> Task {
+             co_await phone.sendHandshakeMessage1();
+             co_await phone.wire().receiveLengthPrefixed();
+             phone.wire().socket().shutdown(tcp::socket::shutdown_send);
+           }),
+       handshakeFailure(WireConnection::Error::eof())},
+      {"a silent connection", raw(phoneKey, [](TestPhone&) -> Task { co_return; }),
+       handshakeFailure(
+           WireConnection::Error::underlying(asio::error_code(asio::error::timed_out).message()))},
+  };
+
+  ReceiverOptions options = defaultOptions();
+  options.idleTimeout = 400ms;
+  startReceiver(std::move(options));
+  std::vector<std::string> expectedNames;
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const Case& testCase = cases[i];
+    SCOPED_TRACE(testCase.name);
+    errors.clear();
+    const std::size_t filesBefore = files.size();
+    const int phonesBefore = phonesDone;
+
+    // A paired phone sends a file at the same time.
+    const FileToSend good{"good " + std::to_string(i) + ".bin",
+                          patternBytes(200'000, static_cast<std::uint32_t>(i)),
+                          "T-good-" + std::to_string(i)};
+    spawnPhone(testCase.phone(port()));
+    spawnPhone(pairedPhoneSendsFile(port(), phoneKey, good));
+    ASSERT_TRUE(runUntil([&] { return phonesDone == phonesBefore + 2; }));
+
+    EXPECT_EQ(errors, std::vector<std::string>{testCase.expectedError});
+    ASSERT_EQ(files.size(), filesBefore + 1);
+    EXPECT_EQ(*readFileBytes(files.back().savedAt), good.content);
+    expectedNames.push_back(good.name);
+    expectedNames.insert(expectedNames.end(), testCase.leftBehind.begin(),
+                         testCase.leftBehind.end());
+    std::sort(expectedNames.begin(), expectedNames.end());
+    EXPECT_EQ(names(downloads.path()), expectedNames);
+    EXPECT_FALSE(runEnd) << "the listener ended";
+  }
+}
+
+// ---- hand-over, stop, accept failures, start failures
+
+TEST_F(ReceiverTest, ReconnectTakesOverATransferFromAHangingConnection) {
+  startReceiver();
+  const FileToSend file{"movie.bin", patternBytes(50'000, 5), "T-resume"};
+  const std::size_t firstPart = 12'000;
+
+  // The first connection sends part of the file and then hangs.
+  auto firstSent = std::make_shared<bool>(false);
+  auto firstClosed = std::make_shared<bool>(false);
+  spawnPhone([](std::uint16_t port, crypto::X25519PrivateKey key, FileToSend sent, std::size_t part,
+                std::shared_ptr<bool> partSent, std::shared_ptr<bool> closed) -> Task {
+    TestPhone phone(std::move(key));
+    co_await phone.connectAndHandshake(loopback(port));
+    const msg::FileOffer offer = sent.offer();
+    co_await phone.offer(offer);
+    const ByteView head = ByteView(sent.content).first(part);
+    co_await phone.sendChunk(head);
+    *partSent = true;
+    co_await awaitClose(phone);
+    *closed = true;
+  }(port(), phoneKey, file, firstPart, firstSent, firstClosed));
+  ASSERT_TRUE(runUntil([&] { return *firstSent; }));
+  EXPECT_FALSE(*firstClosed);
+
+  // The phone reconnects with the same transfer and resumes where the partial ends.
+  spawnPhone(pairedPhoneSendsFile(port(), phoneKey, file));
+  ASSERT_TRUE(runUntil([&] { return phonesDone == 2 && files.size() == 1; }));
+
+  EXPECT_TRUE(*firstClosed);
+  EXPECT_EQ(errors,
+            std::vector<std::string>{WireConnection::Error::underlying(
+                                         asio::error_code(asio::error::operation_aborted).message())
+                                         .what()});
+  const ReceivedFile& received = files[0];
+  EXPECT_EQ(received.savedAt, downloads / "movie.bin");
+  EXPECT_EQ(received.resumedFromOffset, static_cast<std::int64_t>(firstPart));
+  EXPECT_EQ(received.bytesReceivedThisSession,
+            static_cast<std::int64_t>(file.content.size() - firstPart));
+  EXPECT_EQ(*readFileBytes(received.savedAt), file.content);
+  EXPECT_EQ(names(downloads.path()), std::vector<std::string>{"movie.bin"});
+}
+
+TEST_F(ReceiverTest, StopRefusesNewPhonesAtOnceAndEndsAfterTheTransferInFlight) {
+  startReceiver();
+  const FileToSend file{"big.bin", patternBytes(40'000, 7), "T-stop"};
+  auto gate = std::make_shared<asio::steady_timer>(io, asio::steady_timer::time_point::max());
+  auto headSent = std::make_shared<bool>(false);
+  spawnPhone([](std::uint16_t port, crypto::X25519PrivateKey key, FileToSend sent,
+                std::shared_ptr<bool> sentHead, std::shared_ptr<asio::steady_timer> wait) -> Task {
+    TestPhone phone(std::move(key));
+    co_await phone.connectAndHandshake(loopback(port));
+    const msg::FileOffer offer = sent.offer();
+    co_await phone.offer(offer);
+    const ByteView head = ByteView(sent.content).first(10'000);
+    co_await phone.sendChunk(head);
+    *sentHead = true;
+    co_await wait->async_wait(asTuple);
+    const ByteView rest = ByteView(sent.content).subspan(10'000);
+    co_await phone.sendChunk(rest);
+    const TransportMessage done = msg::Done{};
+    co_await phone.send(done);
+    co_await phone.hangUp();
+  }(port(), phoneKey, file, headSent, gate));
+  ASSERT_TRUE(runUntil([&] { return *headSent; }));
+
+  const std::uint16_t listeningPort = port();
+  receiver->stop();
+  auto lateConnect = std::make_shared<std::optional<asio::error_code>>();
+  spawnPhone([](std::uint16_t to, std::shared_ptr<std::optional<asio::error_code>> result) -> Task {
+    tcp::socket socket(co_await asio::this_coro::executor);
+    auto [error] = co_await socket.async_connect({asio::ip::address_v4::loopback(), to}, asTuple);
+    *result = error;
+  }(listeningPort, lateConnect));
+  ASSERT_TRUE(runUntil([&] { return lateConnect->has_value(); }));
+  EXPECT_EQ(**lateConnect, asio::error::connection_refused);
+  EXPECT_FALSE(runEnd) << "run ended while a transfer was in flight";
+
+  bool fileBeforeRunEnded = false;
+  gate->cancel();
+  ASSERT_TRUE(runUntil([&] {
+    if (files.size() == 1 && !runEnd) fileBeforeRunEnded = true;
+    return runEnd.has_value();
+  }));
+  EXPECT_TRUE(fileBeforeRunEnded);
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(*readFileBytes(files[0].savedAt), file.content);
+  stopReceiver();  // checks how run ended
+}
+
+// Lowers the soft limit on open files until destroyed.
+class DescriptorLimit {
+ public:
+  explicit DescriptorLimit(rlim_t soft) {
+    ::getrlimit(RLIMIT_NOFILE, &saved_);
+    rlimit lowered = saved_;
+    lowered.rlim_cur = soft;
+    ::setrlimit(RLIMIT_NOFILE, &lowered);
+  }
+  ~DescriptorLimit() { restore(); }
+  void restore() { ::setrlimit(RLIMIT_NOFILE, &saved_); }
+
+ private:
+  rlimit saved_{};
+};
+
+TEST_F(ReceiverTest, FailedAcceptsDoNotEndTheReceiver) {
+  auto acceptFailures = std::make_shared<std::vector<std::string>>();
+  ReceiverOptions options = defaultOptions();
+  options.acceptRetryMin = 5ms;
+  options.acceptRetryMax = 20ms;
+  options.onAcceptFailed = [acceptFailures](const std::string& text) {
+    acceptFailures->push_back(text);
+  };
+  startReceiver(std::move(options));
+
+  // The phone's socket exists before the process runs out of descriptors; connecting needs none.
+  tcp::socket phoneSocket(io);
+  phoneSocket.open(tcp::v4());
+  const int lowestFree = ::open("/dev/null", O_RDONLY);
+  ASSERT_GE(lowestFree, 0);
+  ::close(lowestFree);
+  // Every descriptor below the lowest free one is taken, so the limit leaves none to accept with.
+  DescriptorLimit limit(static_cast<rlim_t>(lowestFree));
+
+  // The test phone makes its own socket, so this phone is spelled out.
+  spawnPhone([](tcp::socket socket, std::uint16_t port, crypto::X25519PrivateKey key) -> Task {
+    co_await socket.async_connect(loopback(port), asio::use_awaitable);
+    WireConnection wire(std::move(socket));
+    NoiseHandshake noise(NoiseRole::initiator, key);
+    const Bytes first = noise.writeMessage();
+    co_await wire.sendLengthPrefixed(first);
+    noise.readMessage(co_await wire.receiveLengthPrefixed());
+    const Bytes third = noise.writeMessage();
+    co_await wire.sendLengthPrefixed(third);
+    TransportFramer framer(noise.finalize());
+    const Bytes clip = framer.encodeJSON(msg::Clipboard{"made it", "text/plain"});
+    co_await wire.sendLengthPrefixed(clip);
+    try {
+      for (;;) co_await wire.receiveLengthPrefixed();
+    } catch (const WireConnection::Error&) {
+    }
+  }(std::move(phoneSocket), port(), phoneKey));
+  ASSERT_TRUE(runUntil([&] { return acceptFailures->size() >= 3; }));
+  limit.restore();
+
+  ASSERT_TRUE(runUntil([&] { return phonesDone == 1; }));
+  EXPECT_EQ(acceptFailures->at(0), asio::error_code(asio::error::no_descriptors).message());
+  EXPECT_EQ(clips,
+            (std::vector<std::pair<std::string, std::string>>{{"made it", "(unknown peer)"}}));
+  EXPECT_FALSE(runEnd);
+  EXPECT_EQ(errors, std::vector<std::string>{});
+}
+
+TEST_F(ReceiverTest, PortInUseFailsToStart) {
+  tcp::acceptor taken(io, {asio::ip::address_v4::loopback(), 0});
+  receiver = std::make_unique<Receiver>(io.get_executor(), computerKey, phoneKey.publicKey(),
+                                        downloads.path(), taken.local_endpoint().port(),
+                                        toBytes(kFerrytidePrologue), defaultOptions());
+  asio::co_spawn(io, receiver->run({}), [this](std::exception_ptr failure) { runEnd = failure; });
+  ASSERT_TRUE(runUntil([&] { return runEnd.has_value(); }));
+  try {
+    std::rethrow_exception(*runEnd);
+  } catch (const Receiver::Error& error) {
+    EXPECT_EQ(error.kind(), Receiver::Error::Kind::listenerStartFailed);
+    EXPECT_EQ(error.what(),
+              "listener start failed: " + asio::error_code(asio::error::address_in_use).message());
+  }
+}
+
+TEST_F(ReceiverTest, StopBeforeRunMeansItNeverListens) {
+  receiver = std::make_unique<Receiver>(io.get_executor(), computerKey, phoneKey.publicKey(),
+                                        downloads.path(), 0, toBytes(kFerrytidePrologue),
+                                        defaultOptions());
+  receiver->stop();
+  asio::co_spawn(io, receiver->run({}), [this](std::exception_ptr failure) { runEnd = failure; });
+  stopReceiver();
+  EXPECT_FALSE(receiver->boundPort());
+}
+
+// The receiver's own io_context on two threads, as an application may run it; the phones run on
+// the test's thread.
+TEST(ReceiverThreadsTest, ManyPhonesAtOnceOnTwoNetworkThreads) {
+  TempDir downloads;
+  TempDir state;
+  ActiveTransfers transfers;
+  const auto phoneKey = crypto::X25519PrivateKey::generate();
+  constexpr int kPhones = 24;
+
+  asio::io_context network;
+  std::promise<std::uint16_t> listening;
+  ReceiverOptions options;
+  options.listenAddress = asio::ip::address_v4::loopback();
+  options.peerStore = PeerStore(state.path());
+  options.activeTransfers = &transfers;
+  options.onListening = [&](std::uint16_t port) { listening.set_value(port); };
+  Receiver receiver(network.get_executor(), crypto::X25519PrivateKey::generate(),
+                    phoneKey.publicKey(), downloads.path(), 0, toBytes(kFerrytidePrologue),
+                    std::move(options));
+  std::mutex lock;
+  std::vector<ReceivedFile> files;
+  std::vector<std::string> errors;
+  Receiver::Callbacks callbacks;
+  callbacks.onTransfer = [&](const ReceivedFile& file) {
+    std::lock_guard guard(lock);
+    files.push_back(file);
+  };
+  callbacks.onError = [&](const std::exception& error) {
+    std::lock_guard guard(lock);
+    errors.push_back(error.what());
+  };
+  std::promise<std::exception_ptr> runEnd;
+  asio::co_spawn(network, receiver.run(std::move(callbacks)),
+                 [&](std::exception_ptr failure) { runEnd.set_value(failure); });
+  std::thread first([&] { network.run(); });
+  std::thread second([&] { network.run(); });
+  auto port = listening.get_future();
+  ASSERT_EQ(port.wait_for(10s), std::future_status::ready);
+  const std::uint16_t receiverPort = port.get();
+
+  asio::io_context phones;
+  int done = 0;
+  std::vector<std::string> phoneFailures;
+  for (int i = 0; i < kPhones; ++i) {
+    FileToSend file{"file " + std::to_string(i) + ".bin",
+                    patternBytes(70'000, static_cast<std::uint8_t>(i)), "T-" + std::to_string(i)};
+    asio::co_spawn(phones, pairedPhoneSendsFile(receiverPort, phoneKey, std::move(file)),
+                   [&](std::exception_ptr failure) {
+                     ++done;
+                     if (failure) phoneFailures.push_back("a phone failed");
+                   });
+  }
+  phones.run_for(20s);
+  receiver.stop();
+  auto ended = runEnd.get_future();
+  const bool stopped = ended.wait_for(10s) == std::future_status::ready;
+  if (!stopped) network.stop();
+  first.join();
+  second.join();
+  ASSERT_TRUE(stopped);
+
+  EXPECT_EQ(done, kPhones);
+  EXPECT_EQ(phoneFailures, std::vector<std::string>{});
+  EXPECT_EQ(errors, std::vector<std::string>{});
+  ASSERT_EQ(files.size(), static_cast<std::size_t>(kPhones));
+  for (int i = 0; i < kPhones; ++i) {
+    EXPECT_EQ(*readFileBytes(downloads / ("file " + std::to_string(i) + ".bin")),
+              patternBytes(70'000, static_cast<std::uint8_t>(i)));
+  }
+}
+
+}  // namespace
+}  // namespace ferrytide

@@ -1,0 +1,369 @@
+#include "core/transfer/share_outbox.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "core/transfer/file_fingerprint.h"
+#include "support/temp_dir.h"
+
+namespace ferrytide {
+namespace {
+
+using testing::TempDir;
+namespace fs = std::filesystem;
+using SharePeer = ShareOutbox::SharePeer;
+using Manifest = ShareOutbox::Manifest;
+
+const std::string kKeyA = "q83vEjRWeJCrze8SNFZ4kKvN7xI0VniQq83vEjRWeJA=";
+const std::string kKeyB = "Q83xAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=";
+
+std::string readText(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+void writeText(const fs::path& path, const std::string& text) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+Manifest manifestOf(std::string id, std::int64_t createdAtMs, std::vector<std::string> files) {
+  Manifest manifest;
+  manifest.id = std::move(id);
+  manifest.createdAtMs = createdAtMs;
+  manifest.files = std::move(files);
+  return manifest;
+}
+
+// A job folder as a sharer leaves it, with or without its manifest.
+fs::path makeJob(const ShareOutbox& outbox, const std::string& name,
+                 const std::vector<std::string>& files, bool withManifest = true) {
+  fs::path job = *outbox.outboxRoot() / name;
+  fs::create_directories(job);
+  for (const std::string& file : files) writeText(job / file, "content of " + file);
+  if (withManifest) {
+    Manifest manifest = manifestOf(name, 1733480000000, files);
+    writeText(job / "manifest.json", json::encodeCompact(manifest.toJson()));
+  }
+  return job;
+}
+
+std::size_t entriesIn(const fs::path& folder) {
+  return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), {}));
+}
+
+TEST(ShareOutboxTest, PathsLieInTheAppGroupContainer) {
+  TempDir temp;
+  const char* previous = std::getenv("XDG_DATA_HOME");
+  std::string saved = previous ? previous : "";
+  ::setenv("XDG_DATA_HOME", temp.path().c_str(), 1);
+  ShareOutbox outbox;
+  previous ? ::setenv("XDG_DATA_HOME", saved.c_str(), 1) : ::unsetenv("XDG_DATA_HOME");
+
+  EXPECT_EQ(outbox.container(), temp / "group.com.quenfold.ferrytide");
+  EXPECT_EQ(outbox.outboxRoot(), temp / "group.com.quenfold.ferrytide" / "Outbox");
+  EXPECT_EQ(outbox.peersFileURL(), temp / "group.com.quenfold.ferrytide" / "peers.json");
+}
+
+TEST(ShareOutboxTest, WithoutAContainerEverythingIsANoOp) {
+  TempDir temp;
+  writeText(temp / "a.txt", "a");
+  ShareOutbox outbox(std::nullopt);
+  EXPECT_FALSE(outbox.outboxRoot());
+  EXPECT_FALSE(outbox.peersFileURL());
+  outbox.writePeers({SharePeer{"Pixel", kKeyA, ""}});
+  outbox.postPending();
+  EXPECT_TRUE(outbox.readPeers().empty());
+  EXPECT_TRUE(outbox.pendingJobs().empty());
+  try {
+    outbox.writeJob({temp / "a.txt"});
+    ADD_FAILURE() << "no error";
+  } catch (const ShareOutboxError& error) {
+    EXPECT_EQ(std::string(error.what()), "no app-group container");
+  }
+}
+
+TEST(ShareOutboxTest, PeersFileIsACompactArrayThatReadsBack) {
+  TempDir temp;
+  ShareOutbox outbox(temp / "container");
+  std::vector<SharePeer> peers{{"Jürgen’s Pixel", kKeyA, "Android 14"}, {"Tablet", kKeyB, ""}};
+  outbox.writePeers(peers);
+  EXPECT_EQ(readText(*outbox.peersFileURL()),
+            R"([{"hostname":"Jürgen’s Pixel","pubkey":")" + kKeyA +
+                R"(","subtitle":"Android 14"},{"hostname":"Tablet","pubkey":")" + kKeyB +
+                R"(","subtitle":""}])");
+  EXPECT_EQ(outbox.readPeers(), peers);
+
+  outbox.writePeers({});
+  EXPECT_EQ(readText(*outbox.peersFileURL()), "[]");
+  EXPECT_TRUE(outbox.readPeers().empty());
+}
+
+TEST(ShareOutboxTest, PeersFileOfAnotherShapeReadsAsEmpty) {
+  const char* contents[] = {
+      "",
+      "not json",
+      "{}",
+      R"({"hostname":"a","pubkey":"b","subtitle":"c"})",
+      "[1]",
+      R"([{"hostname":"a","pubkey":"b"}])",
+      R"([{"hostname":"a","pubkey":"b","subtitle":null}])",
+      R"([{"hostname":"a","pubkey":"b","subtitle":"c"},{"hostname":2,"pubkey":"b","subtitle":"c"}])",
+  };
+  for (const char* content : contents) {
+    TempDir temp;
+    ShareOutbox outbox(temp.path());
+    writeText(*outbox.peersFileURL(), content);
+    EXPECT_TRUE(outbox.readPeers().empty()) << content;
+  }
+}
+
+TEST(ShareOutboxTest, SharePeerFromAPeerRecord) {
+  struct Case {
+    const char* displayName;
+    const char* android;
+    const char* ip;
+    SharePeer expected;
+  };
+  const Case cases[] = {
+      {"", "14", "192.168.1.23", {"Pixel 8", kKeyA, "Android 14"}},
+      {"Work phone", "14", "192.168.1.23", {"Work phone", kKeyA, "Android 14"}},
+      {"", "", "192.168.1.23", {"Pixel 8", kKeyA, "192.168.1.23"}},
+      {"", "", "", {"Pixel 8", kKeyA, ""}},
+  };
+  for (const Case& c : cases) {
+    PeerRecord record;
+    record.peer_pubkey = kKeyA;
+    record.peer_ip = c.ip;
+    record.peer_hostname = "Pixel 8";
+    record.peer_android = c.android;
+    EXPECT_EQ(SharePeer::fromPeer(record, c.displayName), c.expected) << c.displayName << c.ip;
+  }
+}
+
+TEST(ShareOutboxTest, ManifestKeysAndAbsentTargets) {
+  Manifest manifest = manifestOf("JOB", 1733480000123, {"a.pdf", "2/a.pdf"});
+  EXPECT_EQ(json::encodeCompact(manifest.toJson()),
+            R"({"createdAtMs":1733480000123,"files":["a.pdf","2/a.pdf"],"id":"JOB"})");
+  EXPECT_EQ(Manifest::fromJson(manifest.toJson()), manifest);
+  EXPECT_FALSE(Manifest::fromJson(
+                   json::parse(R"({"createdAtMs":1,"files":[],"id":"J","targetPubkeys":null})"))
+                   .targetPubkeys);
+
+  manifest.targetPubkeys = std::vector<std::string>{kKeyB, kKeyA};
+  EXPECT_EQ(
+      json::encodeCompact(manifest.toJson()),
+      R"({"createdAtMs":1733480000123,"files":["a.pdf","2/a.pdf"],"id":"JOB","targetPubkeys":[")" +
+          kKeyB + R"(",")" + kKeyA + R"("]})");
+  EXPECT_EQ(Manifest::fromJson(manifest.toJson()), manifest);
+
+  manifest.targetPubkeys = std::vector<std::string>{};
+  EXPECT_EQ(Manifest::fromJson(manifest.toJson()), manifest);  // present though empty
+}
+
+TEST(ShareOutboxTest, BadManifestsFailWithTheReason) {
+  struct Case {
+    const char* manifest;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"[]", "manifest decode failed: expected a JSON object"},
+      {R"({"createdAtMs":1,"files":[]})", R"(manifest decode failed: key "id" not found)"},
+      {R"({"id":"J","files":[]})", R"(manifest decode failed: key "createdAtMs" not found)"},
+      {R"({"id":"J","createdAtMs":"1","files":[]})",
+       R"(manifest decode failed: key "createdAtMs" is not a signed 64-bit integer)"},
+      {R"({"id":"J","createdAtMs":1,"files":"a.txt"})",
+       R"(manifest decode failed: key "files" is not an array)"},
+      {R"({"id":"J","createdAtMs":1,"files":[1]})",
+       R"(manifest decode failed: key "files" holds a value that is not a string)"},
+      {R"({"id":"J","createdAtMs":1,"files":[],"targetPubkeys":"k"})",
+       R"(manifest decode failed: key "targetPubkeys" is not an array)"},
+      {R"({"id":"J","createdAtMs":1,"files":["../../x"]})",
+       R"(manifest decode failed: file name "../../x" is not inside the job folder)"},
+      {R"({"id":"J","createdAtMs":1,"files":["a.txt","/etc/passwd"]})",
+       R"(manifest decode failed: file name "/etc/passwd" is not inside the job folder)"},
+      {R"({"id":"J","createdAtMs":1,"files":["sub/../../x"]})",
+       R"(manifest decode failed: file name "sub/../../x" is not inside the job folder)"},
+      {R"({"id":"J","createdAtMs":1,"files":[".."]})",
+       R"(manifest decode failed: file name ".." is not inside the job folder)"},
+      {R"({"id":"J","createdAtMs":1,"files":[""]})",
+       R"(manifest decode failed: file name "" is not inside the job folder)"},
+      {R"({"id":"J","createdAtMs":1,"files":["sub/"]})",
+       R"(manifest decode failed: file name "sub/" is not inside the job folder)"},
+  };
+  for (const Case& c : cases) {
+    TempDir temp;
+    ShareOutbox outbox(temp.path());
+    fs::path job = *outbox.outboxRoot() / "job";
+    writeText(job / "manifest.json", c.manifest);
+    try {
+      outbox.readManifest(job);
+      ADD_FAILURE() << "no error for " << c.manifest;
+    } catch (const ShareOutboxError& error) {
+      EXPECT_EQ(error.kind(), ShareOutboxError::Kind::manifestDecode);
+      EXPECT_EQ(std::string(error.what()), c.error) << c.manifest;
+    }
+  }
+}
+
+TEST(ShareOutboxTest, UnreadableManifestFailsAsARead) {
+  TempDir temp;
+  ShareOutbox outbox(temp.path());
+  fs::path job = *outbox.outboxRoot() / "job";
+  fs::create_directories(job);
+  const std::pair<std::string, std::string> cases[] = {
+      {"", (job / "manifest.json").string() + ": No such file or directory"},
+      {std::string(ShareOutbox::maxManifestBytes + 1, ' '),
+       (job / "manifest.json").string() + ": larger than 1048576 bytes"},
+  };
+  for (const auto& [content, reason] : cases) {
+    if (!content.empty()) writeText(job / "manifest.json", content);
+    try {
+      outbox.readManifest(job);
+      ADD_FAILURE() << "no error";
+    } catch (const ShareOutboxError& error) {
+      EXPECT_EQ(error.kind(), ShareOutboxError::Kind::manifestRead);
+      EXPECT_EQ(std::string(error.what()), "manifest read failed: " + reason);
+    }
+  }
+}
+
+TEST(ShareOutboxTest, ScanTakesOnlyVisibleFoldersWithAManifest) {
+  TempDir temp;
+  ShareOutbox outbox(temp.path());
+  fs::path second = makeJob(outbox, "job-2", {"b.txt"});
+  fs::path first = makeJob(outbox, "job-1", {"a.txt"});
+  fs::path unfinished = makeJob(outbox, "job-3", {"c.txt"}, false);
+  makeJob(outbox, ".hidden", {"d.txt"});
+  outbox.postPending();
+  writeText(*outbox.outboxRoot() / "stray-file", "x");
+  fs::create_directory_symlink(first, *outbox.outboxRoot() / "job-link");
+  fs::create_directories(*outbox.outboxRoot() / "job-4");
+  fs::create_directories(*outbox.outboxRoot() / "job-4" / "manifest.json");  // not a file
+
+  EXPECT_EQ(outbox.pendingJobs(), (std::vector<fs::path>{first, second}));
+  EXPECT_EQ(readText(unfinished / "c.txt"), "content of c.txt");  // left untouched
+
+  EXPECT_TRUE(ShareOutbox(temp / "nothing-here").pendingJobs().empty());
+}
+
+TEST(ShareOutboxTest, JobFilesSkipMissingEntriesAndLinksInManifestOrder) {
+  TempDir temp;
+  ShareOutbox outbox(temp.path());
+  writeText(temp / "outside.txt", "private");
+  fs::path job = makeJob(outbox, "job", {"z.txt", "sub/a.txt"});
+  fs::create_symlink(temp / "outside.txt", job / "link.txt");
+  Manifest manifest =
+      manifestOf("J", 1, {"z.txt", "missing.txt", "link.txt", "sub/a.txt", "../outside.txt"});
+  EXPECT_EQ(outbox.jobFiles(job, manifest),
+            (std::vector<fs::path>{job / "z.txt", job / "sub/a.txt"}));
+}
+
+TEST(ShareOutboxTest, RemovedJobIsGoneWithItsStrayFilesAndNothingElseIsTouched) {
+  TempDir temp;
+  ShareOutbox outbox(temp / "container");
+  fs::path job = makeJob(outbox, "job", {"a.txt"});
+  writeText(job / "stray" / "left-over.bin", "x");
+  fs::path other = makeJob(outbox, "other", {"b.txt"});
+  writeText(temp / "precious" / "manifest.json", "{}");
+  const fs::path refused[] = {temp / "precious", *outbox.outboxRoot(), *outbox.container(),
+                              other / "b.txt", *outbox.outboxRoot() / "other" / ".." / ".."};
+  for (const fs::path& path : refused) EXPECT_FALSE(outbox.removeJob(path)) << path;
+  EXPECT_TRUE(fs::exists(temp / "precious" / "manifest.json"));
+
+  EXPECT_TRUE(outbox.removeJob(job));
+  EXPECT_FALSE(fs::exists(job));
+  EXPECT_EQ(outbox.pendingJobs(), (std::vector<fs::path>{other}));
+  EXPECT_EQ(entriesIn(*outbox.outboxRoot()), 1u);  // no hidden remains either
+  EXPECT_TRUE(outbox.removeJob(job));              // already gone
+}
+
+TEST(ShareOutboxTest, WrittenJobIsWhatTheReaderTakes) {
+  TempDir temp;
+  writeText(temp / "one" / "report.pdf", "first report");
+  writeText(temp / "two" / "report.pdf", "second report");
+  writeText(temp / "three" / "report.pdf", "third report");
+  writeText(temp / "photo.jpg", "jpeg");
+  fs::last_write_time(temp / "photo.jpg", fs::file_time_type::clock::now() - std::chrono::hours(5));
+  ShareOutbox outbox(temp / "container");
+
+  auto before = std::chrono::system_clock::now();
+  fs::path job = outbox.writeJob({temp / "one" / "report.pdf", temp / "photo.jpg",
+                                  temp / "two" / "report.pdf", temp / "three" / "report.pdf"},
+                                 {kKeyB});
+  auto after = std::chrono::system_clock::now();
+
+  EXPECT_EQ(outbox.pendingJobs(), (std::vector<fs::path>{job}));
+  EXPECT_FALSE(job.filename().string().starts_with("."));
+  Manifest manifest = outbox.readManifest(job);
+  EXPECT_EQ(manifest.files,
+            (std::vector<std::string>{"report.pdf", "photo.jpg", "2/report.pdf", "3/report.pdf"}));
+  EXPECT_EQ(manifest.targetPubkeys, std::vector<std::string>{kKeyB});
+  EXPECT_FALSE(manifest.id.empty());
+  auto ms = [](auto time) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();
+  };
+  EXPECT_GE(manifest.createdAtMs, ms(before));
+  EXPECT_LE(manifest.createdAtMs, ms(after));
+
+  std::vector<fs::path> files = outbox.jobFiles(job, manifest);
+  ASSERT_EQ(files.size(), 4u);
+  EXPECT_EQ(readText(files[0]), "first report");
+  EXPECT_EQ(readText(files[2]), "second report");
+  EXPECT_EQ(readText(files[3]), "third report");
+  EXPECT_EQ(files[2].filename(), "report.pdf");
+  // Same content and time: the copy resumes a send of the original.
+  EXPECT_EQ(FileFingerprint::compute(files[1]), FileFingerprint::compute(temp / "photo.jpg"));
+
+  fs::path defaultTarget = outbox.writeJob({temp / "photo.jpg"});
+  EXPECT_FALSE(outbox.readManifest(defaultTarget).targetPubkeys);
+  EXPECT_EQ(outbox.pendingJobs().size(), 2u);
+}
+
+TEST(ShareOutboxTest, UnshareableFilesWriteNoJob) {
+  TempDir temp;
+  writeText(temp / "a.txt", "a");
+  ShareOutbox outbox(temp / "container");
+  struct Case {
+    std::vector<fs::path> files;
+    std::string error;
+  };
+  const Case cases[] = {
+      {{}, "no files to share"},
+      {{temp / "a.txt", temp / "missing.txt"},
+       "cannot share " + (temp / "missing.txt").string() + ": no such file"},
+      {{temp.path()}, "cannot share " + temp.path().string() + ": not a regular file"},
+  };
+  for (const Case& c : cases) {
+    try {
+      outbox.writeJob(c.files);
+      ADD_FAILURE() << "no error: " << c.error;
+    } catch (const ShareOutboxError& error) {
+      EXPECT_EQ(std::string(error.what()), c.error);
+    }
+  }
+  EXPECT_FALSE(fs::exists(*outbox.outboxRoot()));
+}
+
+TEST(ShareOutboxTest, PostPendingCreatesAndTouchesTheHiddenMarker) {
+  TempDir temp;
+  ShareOutbox outbox(temp / "container");
+  fs::path marker = *outbox.outboxRoot() / ".pending";
+  outbox.postPending();
+  ASSERT_TRUE(fs::is_regular_file(marker));
+
+  auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
+  fs::last_write_time(marker, old);
+  outbox.postPending();
+  EXPECT_GT(fs::last_write_time(marker), old + std::chrono::minutes(59));
+  EXPECT_TRUE(outbox.pendingJobs().empty());
+}
+
+}  // namespace
+}  // namespace ferrytide

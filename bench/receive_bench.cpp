@@ -60,8 +60,18 @@ double seconds(Clock::time_point since) {
   return std::chrono::duration<double>(Clock::now() - since).count();
 }
 
+// The folders this run made; removed also when it fails.
+std::vector<fs::path>& madeFolders() {
+  static std::vector<fs::path> folders;
+  return folders;
+}
+
 [[noreturn]] void fail(const std::string& why) {
   std::fprintf(stderr, "bench failed: %s\n", why.c_str());
+  for (const fs::path& folder : madeFolders()) {
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+  }
   std::exit(1);
 }
 
@@ -418,6 +428,7 @@ struct Options {
 fs::path makeFolder(const fs::path& parent) {
   std::string pattern = (parent / "ferrytide-receive-bench-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) fail("cannot make a folder under " + parent.string());
+  madeFolders().push_back(pattern);
   return pattern;
 }
 

@@ -1,7 +1,8 @@
 #include "support/receive_session.h"
 
 #include <fstream>
-#include <iterator>
+
+#include "core/support/file_io.h"
 
 namespace ferrytide::testing {
 
@@ -54,9 +55,7 @@ SessionOutcome runOneShotSession(OneShotReceiveOptions options, const PhoneScrip
 }
 
 std::optional<Bytes> readFileBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return file_io::readIfExists(path);
 }
 
 void writeFileBytes(const std::filesystem::path& path, ByteView bytes) {

@@ -73,6 +73,28 @@ OpenedPartial openPartialFile(CollisionResolver::Target& target, const std::file
   throw writeFailure(target.partialURL, EEXIST);
 }
 
+// Moves the write position to the end of the partial and returns it: the partial's length is
+// where the phone continues. It is the length the names were chosen by, unless another receive
+// of this transfer wrote to the partial since.
+std::int64_t positionAtEnd(int fd, const std::filesystem::path& partial) {
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) throw writeFailure(partial, errno);
+  if (!S_ISREG(info.st_mode)) {
+    throw ReceiveError::fileWriteFailed(partial.string() + ": not a regular file");
+  }
+  if (::lseek(fd, info.st_size, SEEK_SET) < 0) throw writeFailure(partial, errno);
+  return static_cast<std::int64_t>(info.st_size);
+}
+
+// Marks the partial as this offer's, with the time this session accepted it.
+void saveSidecar(const msg::FileOffer& offer, const std::filesystem::path& partial) {
+  try {
+    PartialMetaIO::save({offer.transfer_id, offer.size, nowEpochMs()}, partial);
+  } catch (const Error& error) {
+    throw ReceiveError::fileWriteFailed("meta write: " + error.description());
+  }
+}
+
 // What the one-shot path does with a control message; the ones it refuses throw here.
 enum class OneShotStep { acceptOffer, finish, ignore };
 
@@ -226,27 +248,16 @@ msg::Resume FileReceiveState::openPartial() {
   s.finalURL = target.finalURL;
   s.partialURL = target.partialURL;
 
-  // The partial's own length is where the phone continues; it is the length the names were
-  // chosen by unless another receive of this transfer wrote to it since.
-  struct stat info {};
-  if (::fstat(s.fd, &info) != 0) throw writeFailure(s.partialURL, errno);
-  if (!S_ISREG(info.st_mode)) {
-    throw ReceiveError::fileWriteFailed(s.partialURL.string() + ": not a regular file");
-  }
-  const std::int64_t resumeOffset = info.st_size;
-  if (::lseek(s.fd, static_cast<off_t>(resumeOffset), SEEK_SET) < 0) {
-    throw writeFailure(s.partialURL, errno);
-  }
-
+  // On a failure from here on the partial is closed again; one this offer created is removed,
+  // since a partial without a sidecar could never be resumed and would only block its name.
+  std::int64_t resumeOffset = 0;
   try {
-    PartialMetaIO::save({offer.transfer_id, offer.size, nowEpochMs()}, s.partialURL);
-  } catch (const Error& error) {
-    // An empty partial without a sidecar could never be resumed and would only block its name.
-    if (opened.created) {
-      s.closePartial();
-      ::unlink(s.partialURL.c_str());
-    }
-    throw ReceiveError::fileWriteFailed("meta write: " + error.description());
+    resumeOffset = positionAtEnd(s.fd, s.partialURL);
+    saveSidecar(offer, s.partialURL);
+  } catch (...) {
+    s.closePartial();
+    if (opened.created) ::unlink(s.partialURL.c_str());
+    throw;
   }
 
   s.bytesWritten = resumeOffset;

@@ -172,6 +172,27 @@ TEST(FileReceiveStateTest, OfferedNamesLandInsideTheSaveFolderAtAFreeName) {
   }
 }
 
+TEST(FileReceiveStateTest, TwoTransfersOfOneNameAtOnceEachGetTheirOwnPartial) {
+  SaveFolder folder;
+  FileReceiveState first(folder.save, "127.0.0.1:50000");
+  FileReceiveState second(folder.save, "127.0.0.1:50001");
+  first.recordOffer({"IMG_0001.jpg", 6, "image/jpeg", "T-first"});
+  second.recordOffer({"IMG_0001.jpg", 6, "image/jpeg", "T-second"});
+
+  EXPECT_EQ(first.openPartial().accepted_offset, 0);
+  EXPECT_EQ(second.openPartial().accepted_offset, 0);
+  first.appendChunk(asBytes("first."));
+  second.appendChunk(asBytes("second"));
+  const ReceivedFile secondFile = second.finish();
+  const ReceivedFile firstFile = first.finish();
+
+  EXPECT_EQ(firstFile.savedAt, folder.save / "IMG_0001.jpg");
+  EXPECT_EQ(secondFile.savedAt, folder.save / "IMG_0001 2.jpg");
+  EXPECT_EQ(readFileBytes(firstFile.savedAt), toBytes("first."));
+  EXPECT_EQ(readFileBytes(secondFile.savedAt), toBytes("second"));
+  EXPECT_EQ(folderListing(folder.save), (std::set<std::string>{"IMG_0001.jpg", "IMG_0001 2.jpg"}));
+}
+
 struct TooLongCase {
   const char* label;
   std::string name;

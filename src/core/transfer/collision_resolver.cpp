@@ -12,6 +12,7 @@
 
 #include "core/support/crypto.h"
 #include "core/support/file_io.h"
+#include "core/support/uuid.h"
 #include "core/transfer/partial_meta.h"
 
 namespace ferrytide {
@@ -67,23 +68,8 @@ std::string numberedName(const std::string& baseName, const NameParts& parts, in
   return withExtension(parts.stem + " " + std::to_string(n), parts);
 }
 
-// A random (version 4) UUID in upper case: "E621E1F8-C36C-495A-93FC-0C247A3E6E5F".
-std::string randomUUID() {
-  Bytes bytes = crypto::randomBytes(16);
-  bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0F) | 0x40);
-  bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3F) | 0x80);
-  std::string text;
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    if (i == 4 || i == 6 || i == 8 || i == 10) text += '-';
-    char digits[3];
-    std::snprintf(digits, sizeof digits, "%02X", bytes[i]);
-    text += digits;
-  }
-  return text;
-}
-
 std::string uuidName(const NameParts& parts) {
-  return withExtension(parts.stem + "-" + randomUUID(), parts);
+  return withExtension(parts.stem + "-" + randomUuid(), parts);
 }
 
 std::filesystem::path withPartialSuffix(const std::filesystem::path& finalURL) {

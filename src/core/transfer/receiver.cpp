@@ -8,6 +8,7 @@
 #include <sstream>
 #include <utility>
 
+#include "core/channel/tcp_keep_alive.h"
 #include "core/channel/transport_framer.h"
 #include "core/channel/wire_connection.h"
 #include "core/support/base64.h"
@@ -31,47 +32,11 @@ constexpr const char* kUnknownPeer = "(unknown peer)";
 constexpr auto kHandOverStep = 100ms;
 constexpr int kHandOverChecks = 50;
 
-// A dead phone is noticed after about 10 + 3 × 5 seconds of silence.
-constexpr int kKeepAliveIdleSeconds = 10;
-constexpr int kKeepAliveIntervalSeconds = 5;
-constexpr int kKeepAliveCount = 3;
-
 const Logger& log() {
   static const Logger logger("receiver");
   return logger;
 }
 
-// An integer option at the TCP level, in the shape Asio's set_option expects.
-template <int Name>
-struct TcpOption {
-  int value;
-  template <typename Protocol>
-  int level(const Protocol&) const {
-    return IPPROTO_TCP;
-  }
-  template <typename Protocol>
-  int name(const Protocol&) const {
-    return Name;
-  }
-  template <typename Protocol>
-  const int* data(const Protocol&) const {
-    return &value;
-  }
-  template <typename Protocol>
-  std::size_t size(const Protocol&) const {
-    return sizeof value;
-  }
-};
-
-void enableKeepAlive(tcp::socket& socket) {
-  asio::error_code error;
-  socket.set_option(asio::socket_base::keep_alive(true), error);
-  if (!error) socket.set_option(TcpOption<TCP_KEEPIDLE>{kKeepAliveIdleSeconds}, error);
-  if (!error) socket.set_option(TcpOption<TCP_KEEPINTVL>{kKeepAliveIntervalSeconds}, error);
-  if (!error) socket.set_option(TcpOption<TCP_KEEPCNT>{kKeepAliveCount}, error);
-  // Without keep-alive the idle time-out still ends a silent connection.
-  if (error) log().warning("could not enable TCP keep-alive: " + error.message());
-}
 
 // "192.168.1.23:51234", "[::1]:51234". A phone that is already gone fails as a wire error.
 std::string remoteEndpointText(const tcp::socket& socket) {
@@ -197,7 +162,10 @@ class Receiver::Connection {
         wire_(std::make_shared<WireConnection>(std::move(socket))),
         self_(std::make_shared<ActiveTransfers::Connection>(cancellerFor(wire_))),
         file_(receiver.downloadsDir_, remoteEndpoint_) {
-    enableKeepAlive(wire_->socket());
+    // Without keep-alive the idle time-out still ends a silent connection.
+    if (auto error = enableKeepAlive(wire_->socket())) {
+      log().warning("could not enable TCP keep-alive: " + error.message());
+    }
     wire_->setIdleTimeout(receiver.options_.idleTimeout);
   }
 

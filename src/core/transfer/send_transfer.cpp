@@ -15,6 +15,7 @@
 #include <optional>
 #include <utility>
 
+#include "core/channel/tcp_keep_alive.h"
 #include "core/channel/transport_framer.h"
 #include "core/channel/transport_message.h"
 #include "core/support/base64.h"
@@ -41,12 +42,6 @@ constexpr std::size_t kChunkBytes = 1'048'576;
 constexpr auto kUnpairReplyWindow = std::chrono::milliseconds(1500);
 // Longest rendering of an unexpected message inside an error text.
 constexpr std::size_t kMaxRenderedMessage = 200;
-
-// A phone that went away is noticed after about 10 + 3 × 5 seconds of silence, as on the
-// receiving side.
-constexpr int kKeepAliveIdleSeconds = 10;
-constexpr int kKeepAliveIntervalSeconds = 5;
-constexpr int kKeepAliveCount = 3;
 
 const Logger& sendLog() {
   static const Logger logger("send");
@@ -128,36 +123,6 @@ asio::awaitable<void> wakeThroughFcm(std::filesystem::path serviceAccountURL, Ht
   co_await wake.sendWake(token);
 }
 
-// An integer option at the TCP level, in the shape Asio's set_option expects.
-template <int Name>
-struct TcpOption {
-  int value;
-  template <typename Protocol>
-  int level(const Protocol&) const {
-    return IPPROTO_TCP;
-  }
-  template <typename Protocol>
-  int name(const Protocol&) const {
-    return Name;
-  }
-  template <typename Protocol>
-  const int* data(const Protocol&) const {
-    return &value;
-  }
-  template <typename Protocol>
-  std::size_t size(const Protocol&) const {
-    return sizeof value;
-  }
-};
-
-void enableKeepAlive(tcp::socket& socket) {
-  asio::error_code error;
-  socket.set_option(asio::socket_base::keep_alive(true), error);
-  if (!error) socket.set_option(TcpOption<TCP_KEEPIDLE>{kKeepAliveIdleSeconds}, error);
-  if (!error) socket.set_option(TcpOption<TCP_KEEPINTVL>{kKeepAliveIntervalSeconds}, error);
-  if (!error) socket.set_option(TcpOption<TCP_KEEPCNT>{kKeepAliveCount}, error);
-  if (error) sendLog().warning("could not enable TCP keep-alive: " + error.message());
-}
 
 // ---- the file
 
@@ -453,7 +418,9 @@ asio::awaitable<SentFile> sendOneFile(std::filesystem::path fileURL, PeerRecord 
   asio::awaitable<tcp::socket> connecting =
       connectToPhone(peer, options.connect, options.wake, onWaking, sendLog());
   tcp::socket socket = co_await std::move(connecting);
-  enableKeepAlive(socket);
+  if (auto error = enableKeepAlive(socket)) {
+    sendLog().warning("could not enable TCP keep-alive: " + error.message());
+  }
   WireConnection wire(std::move(socket));
 
   TransportFramer framer = co_await secureChannel(wire, staticKey, options, expectedKey);

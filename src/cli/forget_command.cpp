@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli/cli_context.h"
+#include "cli/pending_unpairs.h"
 #include "core/transfer/clipboard_sender.h"
 
 namespace ferrytide::cli {
@@ -21,20 +22,29 @@ int runForgetCommand(const ForgetOptions& options) {
   CliContext context;
   PeerRecord peer = context.resolvePeer(options.selector);
   std::string toldError;
+  bool told = false;
   if (options.tell) {
     try {
       runToEnd(sendOneOff(msg::Unpair{}, peer, context.keyVault.loadOrCreate()));
+      told = true;
     } catch (const SendError& error) {
       // peerRemoved: the phone had already forgotten this computer, which is what we asked.
-      if (error.kind() != SendError::Kind::peerRemoved) toldError = error.what();
+      if (error.kind() == SendError::Kind::peerRemoved) {
+        told = true;
+      } else {
+        toldError = error.what();
+      }
     }
   }
+  // A phone not told now is told when it next connects to `receive`.
+  if (!told) PendingUnpairs(pendingUnpairsFile()).add(peer);
   std::string pubkey = peer.peer_pubkey;
   context.peerStore.removeFirst(
       [&](const PeerRecord& record) { return record.peer_pubkey == pubkey; });
   std::printf("Forgot %s\n", peer.peer_hostname.c_str());
   if (!toldError.empty()) {
     std::fprintf(stderr, "The phone was not told: %s\n", toldError.c_str());
+    std::fprintf(stderr, "It will be told when it next connects to \"ferrytide-cli receive\"\n");
     return 1;
   }
   if (options.tell) std::printf("The phone was told\n");

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "cli/pending_unpairs.h"
 #include "cli/receiver_pid_file.h"
 #include "core/peers/device_info.h"
 #include "core/peers/pair_advertiser.h"
@@ -136,6 +137,8 @@ int runPairCommand(const PairOptions& options, std::istream& input) {
 
   PeerRecord record = intro.toPeerRecord(base64::encode(key.publicKey().view()), nowEpochMs());
   std::vector<PeerRecord> stale = context.peerStore.upsertReplacingStale(record);
+  // A phone paired again is no longer owed an unpair notice.
+  PendingUnpairs(pendingUnpairsFile()).remove(record.peer_pubkey);
   std::printf("Paired %s\n", record.peer_hostname.c_str());
   for (const PeerRecord& old : stale) {
     std::printf("Removed the older pairing of %s\n", old.peer_hostname.c_str());

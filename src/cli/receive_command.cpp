@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <variant>
 
+#include "cli/pending_unpairs.h"
 #include "cli/receiver_pid_file.h"
 #include "core/support/base64.h"
 #include "core/support/paths.h"
@@ -53,6 +54,7 @@ void printOutcome(const PeerStore& store, const ProcessOutcome& outcome) {
     store.removeFirst([&](const PeerRecord& record) { return record.peer_pubkey == pubkey; });
     std::printf("unpair: %s has forgotten this computer; forgotten here too\n", phone.c_str());
   } else if (const auto* replied = std::get_if<outcome::UnpairReplied>(&outcome)) {
+    PendingUnpairs(pendingUnpairsFile()).remove(replied->peerPubkey);
     std::printf("unpair: a forgotten phone (%s) connected and was told\n",
                 replied->peerPubkey.c_str());
   } else if (const auto* declined = std::get_if<outcome::Declined>(&outcome)) {
@@ -128,6 +130,13 @@ int receiveForever(const CliContext& context, asio::io_context& io, asio::signal
   };
   Receiver receiver(io.get_executor(), context.keyVault.loadOrCreate(), expected, dir, port,
                     toBytes(kFerrytidePrologue), options);
+  receiver.setRemovedPeerPubkeys([] {
+    std::vector<crypto::X25519PublicKey> removed;
+    for (const PeerRecord& phone : PendingUnpairs(pendingUnpairsFile()).load()) {
+      if (std::optional<crypto::X25519PublicKey> key = publicKeyOf(phone)) removed.push_back(*key);
+    }
+    return removed;
+  });
   bool stoppedBySignal = false;
   signals.async_wait([&](const std::error_code& error, int) {
     if (error) return;

@@ -7,6 +7,7 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/peers/qr_renderer.h"
@@ -53,6 +54,17 @@ struct PairArgs {
   std::string android = "Android 14 (emulator)";
 };
 
+// Like a phone, keeps browsing for a while: the computer's advert may still be on its way.
+PairingPayload browseForCode(const std::string& code) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  for (;;) {
+    std::optional<PairingPayload> payload = payloadFromAdverts(browsePairAdverts(), code);
+    if (payload) return *payload;
+    if (std::chrono::steady_clock::now() >= deadline) throw PhoneError::noAdvert(code);
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  }
+}
+
 PairingPayload loadPayload(const PairArgs& args) {
   if (!args.payloadJson.empty()) return payloadFromJson(args.payloadJson);
   if (!args.payloadFile.empty()) {
@@ -61,11 +73,7 @@ PairingPayload loadPayload(const PairArgs& args) {
     return payloadFromJson(toString(*text));
   }
   if (!args.qrFile.empty()) return payloadFromJson(QRRenderer::decode(args.qrFile));
-  if (!args.code.empty()) {
-    std::optional<PairingPayload> payload = payloadFromAdverts(browsePairAdverts(), args.code);
-    if (!payload) throw PhoneError::noAdvert(args.code);
-    return *payload;
-  }
+  if (!args.code.empty()) return browseForCode(args.code);
   throw PhoneError::payloadUnreadable(
       "give one of --payload-json, --payload-file, --qr or --code");
 }
@@ -87,6 +95,13 @@ int runPair(const PhoneState& state, const PairArgs& args) {
   state.storeComputer(computer);
   std::cout << "confirmation code: " << prepared.confirmationCode << std::endl;
   return 0;
+}
+
+// The computer answered Unpair: it has forgotten this phone, so the phone forgets it too.
+int forgottenByComputer(const PhoneState& state, const SendError& error) {
+  state.forgetComputers();
+  std::cout << "unpaired by the computer (" << error.what() << ")" << std::endl;
+  return 1;
 }
 
 PeerRecord computerAt(const PhoneState& state, const std::string& host) {
@@ -129,6 +144,7 @@ int runSend(const PhoneState& state, const std::vector<std::string>& files,
       std::cout << "sent: " << file << " " << sent.bytesSent << " bytes (resumed from "
                 << sent.resumedFromOffset << ")" << std::endl;
     } catch (const SendError& error) {
+      if (error.kind() == SendError::Kind::peerRemoved) return forgottenByComputer(state, error);
       if (error.kind() != SendError::Kind::cancelled) throw;
       std::cout << "dropped: " << file << " after " << drop.sent() << " bytes" << std::endl;
       return 0;
@@ -140,7 +156,12 @@ int runSend(const PhoneState& state, const std::vector<std::string>& files,
 int runOneOff(const PhoneState& state, TransportMessage message, const std::string& host) {
   OneOffOptions options;
   options.wake = noWake();
-  runSync(sendOneOff(std::move(message), computerAt(state, host), state.staticKey(), options));
+  try {
+    runSync(sendOneOff(std::move(message), computerAt(state, host), state.staticKey(), options));
+  } catch (const SendError& error) {
+    if (error.kind() == SendError::Kind::peerRemoved) return forgottenByComputer(state, error);
+    throw;
+  }
   return 0;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace ferrytide::testing {
@@ -19,5 +20,25 @@ class TempDir {
  private:
   std::filesystem::path path_;
 };
+
+// Sets an environment variable until destroyed, then restores what was there.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value);
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+  ~ScopedEnv();
+
+ private:
+  const char* name_;
+  std::optional<std::string> saved_;
+};
+
+// A file's whole content; empty when it cannot be read.
+std::string readText(const std::filesystem::path& path);
+// Writes `text`, making the folders above it first.
+void writeText(const std::filesystem::path& path, const std::string& text);
+// How many entries a folder holds.
+std::size_t entriesIn(const std::filesystem::path& folder);
 
 }  // namespace ferrytide::testing

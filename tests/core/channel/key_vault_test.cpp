@@ -72,9 +72,8 @@ TEST(KeyVaultTest, WipeWithoutFileSucceedsAndAfterWipeANewKeyIsMade) {
 
 TEST(KeyVaultTest, DefaultFolderFollowsXdgDataHome) {
   TempDir temp;
-  ASSERT_EQ(::setenv("XDG_DATA_HOME", temp.path().c_str(), 1), 0);
+  testing::ScopedEnv dataHome("XDG_DATA_HOME", temp.path());
   KeyVault vault;
-  ::unsetenv("XDG_DATA_HOME");
   EXPECT_EQ(vault.fileURL(), temp.path() / "Ferrytide" / "noise_static.bin");
 }
 

@@ -224,30 +224,34 @@ class PairAdvertiserDaemonTest : public ::testing::Test {
   }
 };
 
-TEST_F(PairAdvertiserDaemonTest, BrowsingReadsBackNamePortAndAllNineEntries) {
+// Published, read back by browsing, moved to an alternative name when taken, withdrawn by stop().
+TEST_F(PairAdvertiserDaemonTest, PublishesRenamesOnCollisionAndWithdraws) {
   const PairAdvert advert = uniqueAdvert(47819);
-  PairAdvertiser advertiser(advert);
-  advertiser.start();
-
-  auto outcome = advertiser.waitForOutcome(kPublishTimeout);
+  PairAdvertiser first(advert);
+  first.start();
+  auto outcome = first.waitForOutcome(kPublishTimeout);
   ASSERT_EQ(outcome.state, PairAdvertiser::State::established) << outcome.error;
   EXPECT_EQ(outcome.serviceName, advert.serviceName);
-
   auto browsed = browseFor(advert.serviceName);
   ASSERT_TRUE(browsed.has_value()) << advert.serviceName << " not found by avahi-browse";
   EXPECT_EQ(browsed->port, 47819);
   EXPECT_EQ(browsed->txt, advert.txt);
-}
 
-TEST_F(PairAdvertiserDaemonTest, StopWithdrawsTheService) {
-  const PairAdvert advert = uniqueAdvert(47819);
-  PairAdvertiser advertiser(advert);
-  advertiser.start();
-  ASSERT_EQ(advertiser.waitForOutcome(kPublishTimeout).state, PairAdvertiser::State::established);
-  ASSERT_TRUE(browseFor(advert.serviceName).has_value());
+  // The same name with other data: the same records twice would not collide.
+  PairAdvert sameName = advert;
+  sameName.port = 47820;
+  PairAdvertiser second(sameName);
+  second.start();
+  outcome = second.waitForOutcome(kPublishTimeout);
+  ASSERT_EQ(outcome.state, PairAdvertiser::State::established) << outcome.error;
+  EXPECT_EQ(outcome.serviceName, advert.serviceName + " #2");
+  auto renamed = browseFor(advert.serviceName + " #2");
+  ASSERT_TRUE(renamed.has_value());
+  EXPECT_EQ(renamed->port, 47820);
+  EXPECT_EQ(renamed->txt, advert.txt);
 
-  advertiser.stop();
-  EXPECT_EQ(advertiser.waitForOutcome(0ms).state, PairAdvertiser::State::stopped);
+  first.stop();
+  EXPECT_EQ(first.waitForOutcome(0ms).state, PairAdvertiser::State::stopped);
   // Each browse waits for the daemon's answers, so this loop paces itself.
   const auto deadline = std::chrono::steady_clock::now() + kWithdrawTimeout;
   bool gone = false;
@@ -255,28 +259,6 @@ TEST_F(PairAdvertiserDaemonTest, StopWithdrawsTheService) {
     gone = !browseFor(advert.serviceName).has_value();
   }
   EXPECT_TRUE(gone) << advert.serviceName << " still listed after stop()";
-}
-
-TEST_F(PairAdvertiserDaemonTest, TakenNameMovesToAnAlternative) {
-  const PairAdvert advert = uniqueAdvert(47819);
-  PairAdvertiser first(advert);
-  first.start();
-  ASSERT_EQ(first.waitForOutcome(kPublishTimeout).state, PairAdvertiser::State::established);
-
-  // The same name with other data: the same records twice would not collide.
-  PairAdvert sameName = advert;
-  sameName.port = 47820;
-  PairAdvertiser second(sameName);
-  second.start();
-  auto outcome = second.waitForOutcome(kPublishTimeout);
-  ASSERT_EQ(outcome.state, PairAdvertiser::State::established) << outcome.error;
-  EXPECT_EQ(outcome.serviceName, advert.serviceName + " #2");
-
-  auto renamed = browseFor(advert.serviceName + " #2");
-  ASSERT_TRUE(renamed.has_value());
-  EXPECT_EQ(renamed->port, 47820);
-  EXPECT_EQ(renamed->txt, advert.txt);
-  EXPECT_EQ(browseFor(advert.serviceName).value_or(BrowsedService{}).port, 47819);
 }
 
 }  // namespace

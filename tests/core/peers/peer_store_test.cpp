@@ -5,8 +5,6 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <cstdlib>
-
 #include "core/support/file_io.h"
 #include "core/support/json.h"
 #include "support/temp_dir.h"
@@ -14,6 +12,8 @@
 namespace ferrytide {
 namespace {
 
+using testing::entriesIn;
+using testing::readText;
 using testing::TempDir;
 
 const std::string kKeyA = "q83vEjRWeJCrze8SNFZ4kKvN7xI0VniQq83vEjRWeJA=";
@@ -34,10 +34,6 @@ PeerRecord phone(const std::string& name, const std::string& key,
                     .peer_android = "Android 14"};
 }
 
-std::string readText(const std::filesystem::path& path) {
-  return toString(file_io::readIfExists(path).value());
-}
-
 // Content and inode: an atomic rewrite, even with the same bytes, gets a new inode.
 struct FileState {
   std::string content;
@@ -49,10 +45,6 @@ FileState stateOf(const std::filesystem::path& path) {
   struct stat info {};
   EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
   return {readText(path), info.st_ino};
-}
-
-std::size_t entriesIn(const std::filesystem::path& folder) {
-  return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
 }
 
 template <typename Operation>
@@ -69,18 +61,8 @@ std::string storeErrorOf(Operation operation, PeerStoreError::Kind kind) {
 
 TEST(PeerStoreTest, DefaultsToPeerJsonInTheApplicationDataFolder) {
   TempDir temp;
-  const char* previous = std::getenv("XDG_DATA_HOME");
-  std::string saved = previous ? previous : "";
-  ::setenv("XDG_DATA_HOME", temp.path().c_str(), 1);
-  PeerStore store;
-  EXPECT_EQ(store.directoryURL(), temp / "Ferrytide");
-  EXPECT_EQ(store.fileURL(), temp / "Ferrytide" / "peer.json");
-  EXPECT_EQ(PeerStore(temp / "x", "other.json").fileURL(), temp / "x" / "other.json");
-  if (previous) {
-    ::setenv("XDG_DATA_HOME", saved.c_str(), 1);
-  } else {
-    ::unsetenv("XDG_DATA_HOME");
-  }
+  testing::ScopedEnv dataHome("XDG_DATA_HOME", temp.path());
+  EXPECT_EQ(PeerStore().fileURL(), temp / "Ferrytide" / "peer.json");
 }
 
 TEST(PeerStoreTest, MissingFileIsAnEmptyBookAndUpsertCreatesFolderAndFile) {
@@ -146,6 +128,11 @@ TEST(PeerStoreTest, UpsertReplacesByKeyAndMovesTheRecordToTheEnd) {
   PeerRecord renamed = phone("Pixel 8 Pro", kKeyA, "10.0.0.5").withFcmToken("token-2");
   store.upsert(renamed);
   EXPECT_EQ(store.loadBook(), (PeerBook{{phone("Galaxy", kKeyC), renamed}}));
+
+  // The most recent pairing wins; on a tie, the earlier record.
+  store.upsert(phone("Tablet", kKeyB, "10.0.0.3", 1733480000001));
+  store.upsert(phone("Tie", kKeyA, "10.0.0.4", 1733480000001));
+  EXPECT_EQ(store.mostRecent()->peer_hostname, "Tablet");
 }
 
 TEST(PeerStoreTest, UpsertReplacingStaleDropsTheSamePhoneUnderOlderKeys) {
@@ -164,16 +151,6 @@ TEST(PeerStoreTest, UpsertReplacingStaleDropsTheSamePhoneUnderOlderKeys) {
   // The same key again is an update, not a stale record.
   EXPECT_TRUE(store.upsertReplacingStale(repaired.withFcmToken("t")).empty());
   EXPECT_EQ(store.loadBook(), (PeerBook{{otherAddress, otherName, repaired.withFcmToken("t")}}));
-}
-
-TEST(PeerStoreTest, MostRecentPrefersTheEarliestOnATie) {
-  TempDir temp;
-  PeerStore store(temp.path());
-  store.writeBook(
-      PeerBook{{phone("Old", kKeyC, "10.0.0.1", 5), phone("First", kKeyA, "10.0.0.2", 9),
-                phone("Second", kKeyB, "10.0.0.3", 9)}});
-  EXPECT_EQ(store.mostRecent()->peer_hostname, "First");
-  EXPECT_EQ(store.load()->peer_hostname, "First");
 }
 
 TEST(PeerStoreTest, ResolvePrefersExactNamesThenNamePrefixesThenKeyPrefixes) {

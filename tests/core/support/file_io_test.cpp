@@ -73,8 +73,9 @@ TEST(JsonTest, FieldReadersNameTheKeyAndRefuseWrongTypes) {
 
 TEST(PathsTest, FoldersFollowTheXdgVariables) {
   TempDir temp;
-  ::setenv("HOME", temp.path().c_str(), 1);
-  ::setenv("XDG_CONFIG_HOME", (temp / "config").c_str(), 1);
+  testing::ScopedEnv home("HOME", temp.path());
+  testing::ScopedEnv config("XDG_CONFIG_HOME", temp / "config");
+  testing::ScopedEnv data("XDG_DATA_HOME", temp / "data");  // restored at the end
   ::unsetenv("XDG_DATA_HOME");
   EXPECT_EQ(paths::applicationSupportDirectory(), temp / ".local/share/Ferrytide");
   EXPECT_EQ(paths::downloadsDirectory(), temp / "Downloads");
@@ -86,8 +87,6 @@ TEST(PathsTest, FoldersFollowTheXdgVariables) {
 
   ::setenv("XDG_DATA_HOME", (temp / "data").c_str(), 1);
   EXPECT_EQ(paths::appGroupContainer(), temp / "data" / "group.com.quenfold.ferrytide");
-  ::unsetenv("XDG_DATA_HOME");
-  ::unsetenv("XDG_CONFIG_HOME");
 }
 
 }  // namespace

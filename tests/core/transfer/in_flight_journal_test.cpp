@@ -3,10 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <thread>
 
 #include "core/support/json.h"
@@ -16,18 +13,9 @@
 namespace ferrytide {
 namespace {
 
+using testing::readText;
 using testing::TempDir;
-
-std::string readText(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-void writeText(const std::filesystem::path& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
+using testing::writeText;
 
 ino_t inodeOf(const std::filesystem::path& path) {
   struct stat info {};
@@ -37,11 +25,8 @@ ino_t inodeOf(const std::filesystem::path& path) {
 
 TEST(InFlightJournalTest, DefaultsToInflightJsonInTheApplicationDataFolder) {
   TempDir temp;
-  const char* previous = std::getenv("XDG_DATA_HOME");
-  std::string saved = previous ? previous : "";
-  ::setenv("XDG_DATA_HOME", temp.path().c_str(), 1);
+  testing::ScopedEnv dataHome("XDG_DATA_HOME", temp.path());
   EXPECT_EQ(InFlightJournal().fileURL(), temp / "Ferrytide" / "inflight.json");
-  previous ? ::setenv("XDG_DATA_HOME", saved.c_str(), 1) : ::unsetenv("XDG_DATA_HOME");
 }
 
 TEST(InFlightJournalTest, SameFileKeepsItsIdUntilCompletedAndOtherFilesGetTheirOwn) {

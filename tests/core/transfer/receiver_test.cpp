@@ -220,31 +220,21 @@ PeerRecord recordFor(const crypto::X25519PrivateKey& key, const std::string& nam
 
 // ---- files
 
-TEST_F(ReceiverTest, PairedPhoneSendsFile) {
+TEST_F(ReceiverTest, PairedPhoneSendsFileIntoASaveFolderMadeOnDemand) {
+  saveFolder = downloads / "Downloads";
   startReceiver();
   const FileToSend file{"photo.jpg", patternBytes(100'000, 1), "T-1"};
   spawnPhone(pairedPhoneSendsFile(port(), phoneKey, file));
   ASSERT_TRUE(runUntil([&] { return files.size() == 1 && phonesDone == 1; }));
 
   const ReceivedFile& received = files[0];
-  EXPECT_EQ(received.savedAt, downloads / "photo.jpg");
+  EXPECT_EQ(received.savedAt, saveFolder / "photo.jpg");
   EXPECT_EQ(*readFileBytes(received.savedAt), file.content);
   EXPECT_EQ(received.bytesWritten, 100'000);
   EXPECT_EQ(received.bytesReceivedThisSession, 100'000);
   EXPECT_EQ(received.resumedFromOffset, 0);
   EXPECT_EQ(received.remoteEndpoint.rfind("127.0.0.1:", 0), 0u) << received.remoteEndpoint;
-  EXPECT_EQ(names(downloads.path()), std::vector<std::string>{"photo.jpg"});
-  EXPECT_EQ(errors, std::vector<std::string>{});
-}
-
-TEST_F(ReceiverTest, MissingSaveFolderIsCreated) {
-  saveFolder = downloads / "Downloads";
-  startReceiver();
-  const FileToSend file{"a.txt", patternBytes(10, 1), "T-folder"};
-  spawnPhone(pairedPhoneSendsFile(port(), phoneKey, file));
-  ASSERT_TRUE(runUntil([&] { return phonesDone == 1; }));
-  ASSERT_EQ(files.size(), 1u);
-  EXPECT_EQ(*readFileBytes(saveFolder / "a.txt"), file.content);
+  EXPECT_EQ(names(saveFolder), std::vector<std::string>{"photo.jpg"});
   EXPECT_EQ(errors, std::vector<std::string>{});
 }
 
@@ -252,8 +242,8 @@ TEST_F(ReceiverTest, SaveFolderThatCannotBeMadeFailsTheOffer) {
   testing::writeFileBytes(downloads / "file", toBytes("not a folder"));
   saveFolder = downloads / "file" / "Downloads";
   startReceiver();
-  const FileToSend file{"a.txt", patternBytes(10, 1), "T-folder"};
-  spawnPhone(phoneSendsAndWaits(port(), phoneKey, {file.offer()}, 0));
+  const msg::FileOffer offer{"a.txt", 10, "text/plain", "T-folder"};
+  spawnPhone(phoneSendsAndWaits(port(), phoneKey, {offer}, 0));
   ASSERT_TRUE(runUntil([&] { return phonesDone == 1; }));
   ASSERT_EQ(errors.size(), 1u);
   // The file in the way is named.
@@ -298,149 +288,80 @@ TEST_F(ReceiverTest, DeclinedOfferSendsDeclineAndWritesNothing) {
   EXPECT_EQ(errors, std::vector<std::string>{});
 }
 
-TEST_F(ReceiverTest, TokenUpdateIsStoredAndTheFileThatFollowsArrives) {
-  PeerStore store(state.path());
-  const crypto::X25519PrivateKey otherPhone = crypto::X25519PrivateKey::generate();
-  store.upsert(recordFor(phoneKey, "Pixel 8"));
-  store.upsert(recordFor(otherPhone, "Other"));
-  startReceiver();
-
-  spawnPhone([](std::uint16_t port, crypto::X25519PrivateKey key) -> Task {
-    TestPhone phone(std::move(key));
-    co_await phone.connectAndHandshake(loopback(port));
-    const TransportMessage update = msg::TokenUpdate{"new-token"};
-    co_await phone.send(update);
-    const FileToSend file{"notes.txt", patternBytes(3000, 2), "T-3"};
-    const msg::FileOffer offer = file.offer();
-    co_await phone.sendFile(offer, file.content);
-    co_await phone.hangUp();
-  }(port(), phoneKey));
-  ASSERT_TRUE(runUntil([&] { return phonesDone == 1; }));
-
-  ASSERT_EQ(files.size(), 1u);
-  EXPECT_EQ(*readFileBytes(downloads / "notes.txt"), patternBytes(3000, 2));
-  PeerBook book = store.loadBook();
-  ASSERT_EQ(book.peers.size(), 2u);
-  EXPECT_EQ(book.peers[0], recordFor(otherPhone, "Other"));
-  EXPECT_EQ(book.peers[1], recordFor(phoneKey, "Pixel 8").withFcmToken("new-token"));
-  EXPECT_EQ(errors, std::vector<std::string>{});
+Task phoneUpdatesTokenAndSendsFile(std::uint16_t port, crypto::X25519PrivateKey key,
+                                  std::string token, FileToSend file) {
+  TestPhone phone(std::move(key));
+  co_await phone.connectAndHandshake(loopback(port));
+  const TransportMessage update = msg::TokenUpdate{token};
+  co_await phone.send(update);
+  const msg::FileOffer offer = file.offer();
+  co_await phone.sendFile(offer, file.content);
+  co_await phone.hangUp();
 }
 
-TEST_F(ReceiverTest, TokenUpdateFromAPhoneMissingInThePeersFileChangesNothing) {
+TEST_F(ReceiverTest, TokenUpdateReachesOnlyAStoredPhoneAndTheFileThatFollowsArrives) {
   PeerStore store(state.path());
   store.upsert(recordFor(crypto::X25519PrivateKey::generate(), "Other"));
   const PeerBook before = store.loadBook();
   startReceiver();
-  const std::vector<TransportMessage> messages = {msg::TokenUpdate{"new-token"},
-                                                  msg::Clipboard{"hello", "text/plain"}};
-  spawnPhone(phoneSendsMessages(port(), phoneKey, messages));
+
+  // Missing in the peers file: nothing is stored.
+  const FileToSend first{"a.txt", patternBytes(3000, 2), "T-3"};
+  spawnPhone(phoneUpdatesTokenAndSendsFile(port(), phoneKey, "lost-token", first));
   ASSERT_TRUE(runUntil([&] { return phonesDone == 1; }));
   EXPECT_EQ(store.loadBook(), before);
-  EXPECT_EQ(clips.size(), 1u);
+
+  store.upsert(recordFor(phoneKey, "Pixel 8"));
+  const FileToSend second{"b.txt", patternBytes(3000, 3), "T-4"};
+  spawnPhone(phoneUpdatesTokenAndSendsFile(port(), phoneKey, "new-token", second));
+  ASSERT_TRUE(runUntil([&] { return phonesDone == 2; }));
+  EXPECT_EQ(store.loadBook().peers,
+            (std::vector<PeerRecord>{before.peers[0],
+                                     recordFor(phoneKey, "Pixel 8").withFcmToken("new-token")}));
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(*readFileBytes(downloads / "a.txt"), first.content);
+  EXPECT_EQ(*readFileBytes(downloads / "b.txt"), second.content);
   EXPECT_EQ(errors, std::vector<std::string>{});
 }
 
 // ---- control messages and clipboard
 
 TEST_F(ReceiverTest, MessagesEndTheConnectionWithTheirOutcome) {
-  const std::string damagedPeersFile = "{\"peers\": [";
+  enum class Peers { missing, known, damaged };
+  using Clip = std::pair<std::string, std::string>;
   struct Case {
-    std::string name;
     TransportMessage message;
-    std::optional<PeerRecord> stored;  // the phone's record in the peers file
-    bool damagedFile;
-    std::optional<std::pair<std::string, std::string>> clip;
-    std::optional<ProcessOutcome> sync;
+    Peers peers;  // the phone's entry in the peers file
+    std::vector<Clip> clips;
+    std::vector<ProcessOutcome> syncs;
   };
   const std::string key = keyText(phoneKey);
   const std::vector<Case> cases = {
-      {"clipboard from a known phone",
-       msg::Clipboard{"https://example.org/a", "text/plain"},
-       recordFor(phoneKey, "Pixel 8"),
-       false,
-       std::pair{"https://example.org/a", "Pixel 8"},
-       {}},
-      {"clipboard from a phone missing in the peers file",
-       msg::Clipboard{"hi", "text/plain"},
-       std::nullopt,
-       false,
-       std::pair{"hi", "(unknown peer)"},
-       {}},
-      {"clipboard with a damaged peers file",
-       msg::Clipboard{"hi", "text/plain"},
-       std::nullopt,
-       true,
-       std::pair{"hi", "(unknown peer)"},
-       {}},
-      {"set name",
-       msg::SetName{"Ada's phone"},
-       std::nullopt,
-       false,
-       {},
-       ProcessOutcome{outcome::SetName{"Ada's phone", key}}},
-      {"name update",
-       msg::NameUpdate{"Ada's tablet"},
-       std::nullopt,
-       false,
-       {},
-       ProcessOutcome{outcome::NameUpdate{"Ada's tablet", key}}},
-      {"unpair", msg::Unpair{}, std::nullopt, false, {}, ProcessOutcome{outcome::Unpair{key}}},
+      {msg::Clipboard{"https://example.org/a", "text/plain"}, Peers::known,
+       {{"https://example.org/a", "Pixel 8"}}, {}},
+      {msg::Clipboard{"hi", "text/plain"}, Peers::missing, {{"hi", "(unknown peer)"}}, {}},
+      {msg::Clipboard{"hi", "text/plain"}, Peers::damaged, {{"hi", "(unknown peer)"}}, {}},
+      {msg::SetName{"Ada's phone"}, Peers::missing, {}, {outcome::SetName{"Ada's phone", key}}},
+      {msg::NameUpdate{"Ada's tablet"}, Peers::missing, {},
+       {outcome::NameUpdate{"Ada's tablet", key}}},
+      {msg::Unpair{}, Peers::missing, {}, {outcome::Unpair{key}}},
   };
   startReceiver();
   PeerStore store(state.path());
-  for (const Case& testCase : cases) {
-    SCOPED_TRACE(testCase.name);
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE("case " + std::to_string(i));
+    const Case& c = cases[i];
     clips.clear();
     syncs.clear();
     store.wipe();
-    if (testCase.stored) store.upsert(*testCase.stored);
-    if (testCase.damagedFile) std::ofstream(store.fileURL()) << damagedPeersFile;
-
-    const std::vector<TransportMessage> messages = {testCase.message};
+    if (c.peers == Peers::known) store.upsert(recordFor(phoneKey, "Pixel 8"));
+    if (c.peers == Peers::damaged) std::ofstream(store.fileURL()) << "{\"peers\": [";
     const int before = phonesDone;
-    spawnPhone(phoneSendsMessages(port(), phoneKey, messages));
+    spawnPhone(phoneSendsMessages(port(), phoneKey, {c.message}));
     ASSERT_TRUE(runUntil([&] { return phonesDone == before + 1; }));
-
-    if (testCase.clip) {
-      EXPECT_EQ(clips, std::vector{*testCase.clip});
-    } else {
-      EXPECT_TRUE(clips.empty());
-    }
-    if (testCase.sync) {
-      EXPECT_EQ(syncs, std::vector{*testCase.sync});
-    } else {
-      EXPECT_TRUE(syncs.empty());
-    }
+    EXPECT_EQ(clips, c.clips);
+    EXPECT_EQ(syncs, c.syncs);
   }
-  EXPECT_EQ(errors, std::vector<std::string>{});
-}
-
-TEST_F(ReceiverTest, RemovedPhoneIsToldToUnpairOnItsNextConnection) {
-  startReceiver();
-  auto removed = std::make_shared<std::vector<crypto::X25519PublicKey>>();
-  receiver->setRemovedPeerPubkeys([removed] { return *removed; });
-
-  // Not removed yet: served as usual.
-  const std::vector<TransportMessage> clip = {msg::Clipboard{"first", "text/plain"}};
-  spawnPhone(phoneSendsMessages(port(), phoneKey, clip));
-  ASSERT_TRUE(runUntil([&] { return phonesDone == 1; }));
-  EXPECT_EQ(clips.size(), 1u);
-
-  removed->push_back(phoneKey.publicKey());
-  auto reply = std::make_shared<std::optional<TransportMessage>>();
-  spawnPhone([](std::uint16_t port, crypto::X25519PrivateKey key,
-                std::shared_ptr<std::optional<TransportMessage>> answer) -> Task {
-    TestPhone phone(std::move(key));
-    co_await phone.connectAndHandshake(loopback(port));
-    const DecodedFrame frame = co_await phone.receive();
-    if (frame.asJSON()) *answer = *frame.asJSON();
-    co_await awaitClose(phone);
-  }(port(), phoneKey, reply));
-  ASSERT_TRUE(runUntil([&] { return phonesDone == 2 && !syncs.empty(); }));
-
-  ASSERT_TRUE(*reply);
-  EXPECT_TRUE(std::holds_alternative<msg::Unpair>(**reply));
-  EXPECT_EQ(syncs, std::vector<ProcessOutcome>{outcome::UnpairReplied{keyText(phoneKey)}});
   EXPECT_EQ(errors, std::vector<std::string>{});
 }
 
@@ -470,6 +391,15 @@ HostilePhone raw(const crypto::X25519PrivateKey& key, RawAct act) {
   return [key, act](std::uint16_t port) { return rawPhone(port, key, act); };
 }
 
+// After the handshake, the computer's first word to a removed phone must be Unpair.
+Task expectUnpair(TestPhone& phone) {
+  co_await phone.handshake();
+  const DecodedFrame frame = co_await phone.receive();
+  if (!frame.asJSON() || !std::holds_alternative<msg::Unpair>(*frame.asJSON())) {
+    throw std::runtime_error("a removed phone was not told to unpair");
+  }
+}
+
 std::string handshakeFailure(const std::exception& cause) {
   return std::string("noise handshake failed: ") + cause.what();
 }
@@ -477,15 +407,17 @@ std::string handshakeFailure(const std::exception& cause) {
 TEST_F(ReceiverTest, HostilePhonesEndOnlyTheirOwnConnection) {
   const msg::FileOffer offer{"evil.bin", 10, "application/octet-stream", "T-evil"};
   const crypto::X25519PrivateKey stranger = crypto::X25519PrivateKey::generate();
+  const crypto::X25519PrivateKey removed = crypto::X25519PrivateKey::generate();
   struct Case {
     std::string name;
     HostilePhone phone;
-    std::string expectedError;
+    std::string expectedError;  // empty: none
     // A paired phone's accepted offer stays as a partial for a later resume.
     std::vector<std::string> leftBehind = {};
   };
   const std::vector<Case> cases = {
       {"a phone with another key", sending(stranger, {offer}, 100), "remote pubkey ≠ paired peer"},
+      {"a removed phone", raw(removed, expectUnpair), ""},
       {"a binary frame first", sending(phoneKey, {}, 100),
        "protocol violation: binary frame before FileOffer"},
       {"a second offer",
@@ -539,6 +471,7 @@ TEST_F(ReceiverTest, HostilePhonesEndOnlyTheirOwnConnection) {
   ReceiverOptions options = defaultOptions();
   options.idleTimeout = 400ms;
   startReceiver(std::move(options));
+  receiver->setRemovedPeerPubkeys([key = removed.publicKey()] { return std::vector{key}; });
   std::vector<std::string> expectedNames;
   for (std::size_t i = 0; i < cases.size(); ++i) {
     const Case& testCase = cases[i];
@@ -555,7 +488,9 @@ TEST_F(ReceiverTest, HostilePhonesEndOnlyTheirOwnConnection) {
     spawnPhone(pairedPhoneSendsFile(port(), phoneKey, good));
     ASSERT_TRUE(runUntil([&] { return phonesDone == phonesBefore + 2; }));
 
-    EXPECT_EQ(errors, std::vector<std::string>{testCase.expectedError});
+    EXPECT_EQ(errors, testCase.expectedError.empty()
+                          ? std::vector<std::string>{}
+                          : std::vector<std::string>{testCase.expectedError});
     ASSERT_EQ(files.size(), filesBefore + 1);
     EXPECT_EQ(*readFileBytes(files.back().savedAt), good.content);
     expectedNames.push_back(good.name);
@@ -565,6 +500,7 @@ TEST_F(ReceiverTest, HostilePhonesEndOnlyTheirOwnConnection) {
     EXPECT_EQ(names(downloads.path()), expectedNames);
     EXPECT_FALSE(runEnd) << "the listener ended";
   }
+  EXPECT_EQ(syncs, std::vector<ProcessOutcome>{outcome::UnpairReplied{keyText(removed)}});
 }
 
 // ---- hand-over, stop, accept failures, start failures

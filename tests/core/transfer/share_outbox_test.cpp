@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
+#include <optional>
 
 #include "core/transfer/file_fingerprint.h"
 #include "support/temp_dir.h"
@@ -13,25 +11,16 @@
 namespace ferrytide {
 namespace {
 
+using testing::entriesIn;
+using testing::readText;
 using testing::TempDir;
+using testing::writeText;
 namespace fs = std::filesystem;
 using SharePeer = ShareOutbox::SharePeer;
 using Manifest = ShareOutbox::Manifest;
 
 const std::string kKeyA = "q83vEjRWeJCrze8SNFZ4kKvN7xI0VniQq83vEjRWeJA=";
 const std::string kKeyB = "Q83xAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=";
-
-std::string readText(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-void writeText(const fs::path& path, const std::string& text) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 Manifest manifestOf(std::string id, std::int64_t createdAtMs, std::vector<std::string> files) {
   Manifest manifest;
@@ -54,17 +43,10 @@ fs::path makeJob(const ShareOutbox& outbox, const std::string& name,
   return job;
 }
 
-std::size_t entriesIn(const fs::path& folder) {
-  return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), {}));
-}
-
 TEST(ShareOutboxTest, PathsLieInTheAppGroupContainer) {
   TempDir temp;
-  const char* previous = std::getenv("XDG_DATA_HOME");
-  std::string saved = previous ? previous : "";
-  ::setenv("XDG_DATA_HOME", temp.path().c_str(), 1);
+  testing::ScopedEnv dataHome("XDG_DATA_HOME", temp.path());
   ShareOutbox outbox;
-  previous ? ::setenv("XDG_DATA_HOME", saved.c_str(), 1) : ::unsetenv("XDG_DATA_HOME");
 
   EXPECT_EQ(outbox.container(), temp / "group.com.quenfold.ferrytide");
   EXPECT_EQ(outbox.outboxRoot(), temp / "group.com.quenfold.ferrytide" / "Outbox");
@@ -167,69 +149,45 @@ TEST(ShareOutboxTest, ManifestKeysAndAbsentTargets) {
   EXPECT_EQ(Manifest::fromJson(manifest.toJson()), manifest);  // present though empty
 }
 
-TEST(ShareOutboxTest, BadManifestsFailWithTheReason) {
-  struct Case {
-    const char* manifest;
-    const char* error;
-  };
-  const Case cases[] = {
-      {"[]", "manifest decode failed: expected a JSON object"},
-      {R"({"createdAtMs":1,"files":[]})", R"(manifest decode failed: key "id" not found)"},
-      {R"({"id":"J","files":[]})", R"(manifest decode failed: key "createdAtMs" not found)"},
-      {R"({"id":"J","createdAtMs":"1","files":[]})",
-       R"(manifest decode failed: key "createdAtMs" is not a signed 64-bit integer)"},
-      {R"({"id":"J","createdAtMs":1,"files":"a.txt"})",
-       R"(manifest decode failed: key "files" is not an array)"},
-      {R"({"id":"J","createdAtMs":1,"files":[1]})",
-       R"(manifest decode failed: key "files" holds a value that is not a string)"},
-      {R"({"id":"J","createdAtMs":1,"files":[],"targetPubkeys":"k"})",
-       R"(manifest decode failed: key "targetPubkeys" is not an array)"},
-      {R"({"id":"J","createdAtMs":1,"files":["../../x"]})",
-       R"(manifest decode failed: file name "../../x" is not inside the job folder)"},
-      {R"({"id":"J","createdAtMs":1,"files":["a.txt","/etc/passwd"]})",
-       R"(manifest decode failed: file name "/etc/passwd" is not inside the job folder)"},
-      {R"({"id":"J","createdAtMs":1,"files":["sub/../../x"]})",
-       R"(manifest decode failed: file name "sub/../../x" is not inside the job folder)"},
-      {R"({"id":"J","createdAtMs":1,"files":[".."]})",
-       R"(manifest decode failed: file name ".." is not inside the job folder)"},
-      {R"({"id":"J","createdAtMs":1,"files":[""]})",
-       R"(manifest decode failed: file name "" is not inside the job folder)"},
-      {R"({"id":"J","createdAtMs":1,"files":["sub/"]})",
-       R"(manifest decode failed: file name "sub/" is not inside the job folder)"},
-  };
-  for (const Case& c : cases) {
-    TempDir temp;
-    ShareOutbox outbox(temp.path());
-    fs::path job = *outbox.outboxRoot() / "job";
-    writeText(job / "manifest.json", c.manifest);
-    try {
-      outbox.readManifest(job);
-      ADD_FAILURE() << "no error for " << c.manifest;
-    } catch (const ShareOutboxError& error) {
-      EXPECT_EQ(error.kind(), ShareOutboxError::Kind::manifestDecode);
-      EXPECT_EQ(std::string(error.what()), c.error) << c.manifest;
-    }
-  }
-}
-
-TEST(ShareOutboxTest, UnreadableManifestFailsAsARead) {
+TEST(ShareOutboxTest, BadOrUnreadableManifestsFailWithTheReason) {
   TempDir temp;
   ShareOutbox outbox(temp.path());
-  fs::path job = *outbox.outboxRoot() / "job";
-  fs::create_directories(job);
-  const std::pair<std::string, std::string> cases[] = {
-      {"", (job / "manifest.json").string() + ": No such file or directory"},
-      {std::string(ShareOutbox::maxManifestBytes + 1, ' '),
-       (job / "manifest.json").string() + ": larger than 1048576 bytes"},
+  const fs::path job = *outbox.outboxRoot() / "job";
+  const std::string decode = "manifest decode failed: ";
+  const std::string read = "manifest read failed: " + (job / "manifest.json").string() + ": ";
+  auto outside = [&](const char* name) {
+    return decode + "file name \"" + name + "\" is not inside the job folder";
   };
-  for (const auto& [content, reason] : cases) {
-    if (!content.empty()) writeText(job / "manifest.json", content);
+  const std::pair<std::optional<std::string>, std::string> cases[] = {
+      {std::nullopt, read + "No such file or directory"},
+      {std::string(ShareOutbox::maxManifestBytes + 1, ' '), read + "larger than 1048576 bytes"},
+      {"[]", decode + "expected a JSON object"},
+      {R"({"createdAtMs":1,"files":[]})", decode + R"(key "id" not found)"},
+      {R"({"id":"J","files":[]})", decode + R"(key "createdAtMs" not found)"},
+      {R"({"id":"J","createdAtMs":"1","files":[]})",
+       decode + R"(key "createdAtMs" is not a signed 64-bit integer)"},
+      {R"({"id":"J","createdAtMs":1,"files":"a.txt"})", decode + R"(key "files" is not an array)"},
+      {R"({"id":"J","createdAtMs":1,"files":[1]})",
+       decode + R"(key "files" holds a value that is not a string)"},
+      {R"({"id":"J","createdAtMs":1,"files":[],"targetPubkeys":"k"})",
+       decode + R"(key "targetPubkeys" is not an array)"},
+      {R"({"id":"J","createdAtMs":1,"files":["../../x"]})", outside("../../x")},
+      {R"({"id":"J","createdAtMs":1,"files":["a.txt","/etc/passwd"]})", outside("/etc/passwd")},
+      {R"({"id":"J","createdAtMs":1,"files":["sub/../../x"]})", outside("sub/../../x")},
+      {R"({"id":"J","createdAtMs":1,"files":[".."]})", outside("..")},
+      {R"({"id":"J","createdAtMs":1,"files":[""]})", outside("")},
+      {R"({"id":"J","createdAtMs":1,"files":["sub/"]})", outside("sub/")},
+  };
+  for (const auto& [content, expected] : cases) {
+    fs::create_directories(job);
+    if (content) writeText(job / "manifest.json", *content);
     try {
       outbox.readManifest(job);
-      ADD_FAILURE() << "no error";
+      ADD_FAILURE() << "no error for " << content.value_or("no manifest");
     } catch (const ShareOutboxError& error) {
-      EXPECT_EQ(error.kind(), ShareOutboxError::Kind::manifestRead);
-      EXPECT_EQ(std::string(error.what()), "manifest read failed: " + reason);
+      EXPECT_EQ(error.kind(), expected.starts_with(decode) ? ShareOutboxError::Kind::manifestDecode
+                                                           : ShareOutboxError::Kind::manifestRead);
+      EXPECT_EQ(std::string(error.what()), expected);
     }
   }
 }

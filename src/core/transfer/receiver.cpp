@@ -169,7 +169,8 @@ class Receiver::Connection {
     wire_->setIdleTimeout(receiver.options_.idleTimeout);
   }
 
-  asio::awaitable<ProcessOutcome> process() {
+  // An outcome, or nothing for a phone that only brought a new token.
+  asio::awaitable<std::optional<ProcessOutcome>> process() {
     ResponderSession session =
         co_await respondToHandshake(*wire_, receiver_.staticKey_, receiver_.prologue_);
     framer_.emplace(std::move(session.framer));
@@ -185,7 +186,9 @@ class Receiver::Connection {
     }
 
     for (;;) {
-      DecodedFrame frame = framer_->decode(co_await wire_->receiveLengthPrefixed());
+      std::optional<Bytes> sealed = co_await receiveFrameUnlessTokenOnly();
+      if (!sealed) co_return std::nullopt;
+      DecodedFrame frame = framer_->decode(std::move(*sealed));
       if (const Bytes* chunk = frame.asBinary()) {
         if (!file_.hasOpenPartial()) {
           throw ReceiveError::protocolViolation("binary frame before FileOffer");
@@ -223,6 +226,20 @@ class Receiver::Connection {
     co_return co_await std::move(running);
   }
 
+  // A phone that sends its new token on a connection of its own closes it afterwards. That
+  // close is the normal end of such a connection, not a failure to report.
+  asio::awaitable<std::optional<Bytes>> receiveFrameUnlessTokenOnly() {
+    try {
+      co_return co_await wire_->receiveLengthPrefixed();
+    } catch (const WireConnection::Error& error) {
+      if (error.kind() != WireConnection::Error::Kind::eof || !tokenUpdated_ ||
+          file_.hasOffer()) {
+        throw;
+      }
+    }
+    co_return std::nullopt;
+  }
+
   // An outcome ends the connection; nothing means read on.
   asio::awaitable<std::optional<ProcessOutcome>> handleMessage(const TransportMessage& message) {
     if (const auto* offer = std::get_if<msg::FileOffer>(&message)) {
@@ -241,6 +258,7 @@ class Receiver::Connection {
     }
     if (const auto* update = std::get_if<msg::TokenUpdate>(&message)) {
       updateToken(update->peer_fcm_token);
+      tokenUpdated_ = true;
       co_return std::nullopt;
     }
     if (const auto* clipboard = std::get_if<msg::Clipboard>(&message)) {
@@ -344,6 +362,7 @@ class Receiver::Connection {
   std::shared_ptr<ActiveTransfers::Connection> self_;
   std::optional<TransportFramer> framer_;
   std::string peerPubkey_;
+  bool tokenUpdated_ = false;
   // Declared before the file so that the claim is given up only after the file is closed.
   std::optional<TransferClaim> claim_;
   FileReceiveState file_;
@@ -529,7 +548,7 @@ asio::awaitable<void> Receiver::serveConnection(tcp::socket socket,
   }
   if (outcome) {
     deliver(*outcome, *callbacks);
-  } else {
+  } else if (failure) {
     report(failure, *callbacks);
   }
 }

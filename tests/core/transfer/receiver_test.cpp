@@ -294,8 +294,10 @@ Task phoneUpdatesTokenAndSendsFile(std::uint16_t port, crypto::X25519PrivateKey 
   co_await phone.connectAndHandshake(loopback(port));
   const TransportMessage update = msg::TokenUpdate{token};
   co_await phone.send(update);
-  const msg::FileOffer offer = file.offer();
-  co_await phone.sendFile(offer, file.content);
+  if (!file.name.empty()) {
+    const msg::FileOffer offer = file.offer();
+    co_await phone.sendFile(offer, file.content);
+  }
   co_await phone.hangUp();
 }
 
@@ -321,6 +323,12 @@ TEST_F(ReceiverTest, TokenUpdateReachesOnlyAStoredPhoneAndTheFileThatFollowsArri
   ASSERT_EQ(files.size(), 2u);
   EXPECT_EQ(*readFileBytes(downloads / "a.txt"), first.content);
   EXPECT_EQ(*readFileBytes(downloads / "b.txt"), second.content);
+
+  // A connection that only brings a token ends normally when the phone hangs up.
+  spawnPhone(phoneUpdatesTokenAndSendsFile(port(), phoneKey, "newest-token", FileToSend{}));
+  ASSERT_TRUE(runUntil([&] { return phonesDone == 3; }));
+  EXPECT_EQ(store.loadBook().peers.back().peer_fcm_token, "newest-token");
+  stopReceiver();
   EXPECT_EQ(errors, std::vector<std::string>{});
 }
 

@@ -130,4 +130,10 @@ void WireConnection::close() {
   socket_.close(ignored);
 }
 
+void WireConnection::abort() {
+  asio::error_code ignored;
+  socket_.set_option(asio::socket_base::linger(true, 0), ignored);
+  socket_.close(ignored);
+}
+
 }  // namespace ferrytide

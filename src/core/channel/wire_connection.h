@@ -80,6 +80,10 @@ class WireConnection {
   // Closes the socket; pending operations fail with `underlying`. Calling it again does nothing.
   void close();
 
+  // Closes with a reset instead of an end of stream, so that a peer waiting for the orderly
+  // close (a sender after Done) learns that the exchange failed.
+  void abort();
+
   asio::ip::tcp::socket& socket() { return socket_; }
 
   // How far the body buffer grows next, holding `have` of `want` bytes: the first step is at most

@@ -344,14 +344,11 @@ ReceivedFile FileReceiveState::finish() {
 
 // ---- receiveOneTransfer
 
-asio::awaitable<ReceivedFile> receiveOneTransfer(OneShotReceiveOptions options) {
-  file_io::createDirectories(options.downloadsDir);
-  asio::ip::tcp::socket socket = co_await acceptOneConnection(options);
-  const std::string remoteEndpoint = describeRemoteEndpoint(socket);
-  WireConnection wire(std::move(socket));
-  CloseOnExit closeOnExit{wire};
-  wire.setIdleTimeout(options.idleTimeout);
+namespace {
 
+asio::awaitable<ReceivedFile> receiveOnConnection(WireConnection& wire,
+                                                  const OneShotReceiveOptions& options,
+                                                  const std::string& remoteEndpoint) {
   ResponderSession session = co_await respondToHandshake(wire, options.staticKey, options.prologue);
   if (!crypto::constantTimeEquals(session.remoteStaticPublicKey.view(),
                                   options.expectedPeerPubkey.view())) {
@@ -383,6 +380,24 @@ asio::awaitable<ReceivedFile> receiveOneTransfer(OneShotReceiveOptions options) 
       case OneShotStep::ignore:
         break;
     }
+  }
+}
+
+}  // namespace
+
+asio::awaitable<ReceivedFile> receiveOneTransfer(OneShotReceiveOptions options) {
+  file_io::createDirectories(options.downloadsDir);
+  asio::ip::tcp::socket socket = co_await acceptOneConnection(options);
+  const std::string remoteEndpoint = describeRemoteEndpoint(socket);
+  WireConnection wire(std::move(socket));
+  CloseOnExit closeOnExit{wire};
+  wire.setIdleTimeout(options.idleTimeout);
+  try {
+    co_return co_await receiveOnConnection(wire, options, remoteEndpoint);
+  } catch (...) {
+    // Reset, so that a phone waiting after Done does not take the failure for a delivered file.
+    wire.abort();
+    throw;
   }
 }
 

@@ -169,8 +169,19 @@ class Receiver::Connection {
     wire_->setIdleTimeout(receiver.options_.idleTimeout);
   }
 
-  // An outcome, or nothing for a phone that only brought a new token.
+  // An outcome, or nothing for a phone that only brought a new token. A failed connection is
+  // reset: a phone waiting after Done must not take the failure for a delivered file.
   asio::awaitable<std::optional<ProcessOutcome>> process() {
+    try {
+      co_return co_await processFrames();
+    } catch (...) {
+      wire_->abort();
+      throw;
+    }
+  }
+
+ private:
+  asio::awaitable<std::optional<ProcessOutcome>> processFrames() {
     ResponderSession session =
         co_await respondToHandshake(*wire_, receiver_.staticKey_, receiver_.prologue_);
     framer_.emplace(std::move(session.framer));
@@ -201,7 +212,6 @@ class Receiver::Connection {
     }
   }
 
- private:
   // Closes the connection from another one (a phone that reconnected to resume), on this
   // connection's own strand; does nothing once this connection has ended.
   static std::function<void()> cancellerFor(const std::shared_ptr<WireConnection>& wire) {

@@ -412,6 +412,29 @@ std::string handshakeFailure(const std::exception& cause) {
   return std::string("noise handshake failed: ") + cause.what();
 }
 
+// What the phone reads after sending Done without an offer.
+Task phoneReadsAfterAFailure(std::uint16_t port, crypto::X25519PrivateKey key,
+                             std::optional<asio::error_code>& result) {
+  TestPhone phone(std::move(key));
+  co_await phone.connectAndHandshake(loopback(port));
+  const TransportMessage done = msg::Done{};
+  co_await phone.send(done);
+  std::array<std::uint8_t, 16> ignored{};
+  auto [error, read] = co_await phone.wire().socket().async_read_some(
+      asio::buffer(ignored), asio::experimental::as_tuple(asio::use_awaitable));
+  result = error;
+}
+
+// A sender waiting after Done counts an orderly close as delivery; a failure must not look so.
+TEST_F(ReceiverTest, FailedConnectionIsResetRatherThanClosed) {
+  startReceiver();
+  std::optional<asio::error_code> phoneRead;
+  spawnPhone(phoneReadsAfterAFailure(port(), phoneKey, phoneRead));
+  ASSERT_TRUE(runUntil([&] { return phonesDone == 1; }));
+  ASSERT_TRUE(phoneRead);
+  EXPECT_EQ(*phoneRead, asio::error::connection_reset) << phoneRead->message();
+}
+
 TEST_F(ReceiverTest, HostilePhonesEndOnlyTheirOwnConnection) {
   const msg::FileOffer offer{"evil.bin", 10, "application/octet-stream", "T-evil"};
   const crypto::X25519PrivateKey stranger = crypto::X25519PrivateKey::generate();

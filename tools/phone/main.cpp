@@ -128,28 +128,64 @@ class DropAfter : public SendProgress {
   std::int64_t sent_ = 0;
 };
 
-int runSend(const PhoneState& state, const std::vector<std::string>& files,
-            const std::string& host, std::optional<std::int64_t> stopAfter) {
-  PeerRecord computer = computerAt(state, host);
-  crypto::X25519PrivateKey key = state.staticKey();
-  InFlightJournal journal(state.journalFile());
-  for (const std::string& file : files) {
-    DropAfter drop(stopAfter);
+// Files waiting to go, shared by the connections that send them.
+struct SendRun {
+  PeerRecord computer;
+  crypto::X25519PrivateKey key;
+  InFlightJournal journal;
+  std::optional<std::int64_t> stopAfter;
+  const std::vector<std::string>& files;
+  std::size_t next = 0;
+  bool stopped = false;
+  std::optional<SendError> removed = std::nullopt;  // the computer answered Unpair
+};
+
+// Sends files one after the other, each on its own connection, until none is left or the run
+// stops (a drop, an Unpair, or a failure of another connection).
+asio::awaitable<void> sendFiles(SendRun& run) {
+  while (!run.stopped && run.next < run.files.size()) {
+    const std::string& file = run.files[run.next++];
+    DropAfter drop(run.stopAfter);
     SendFileOptions options;
     options.wake = noWake();
     options.progress = &drop;
-    options.cancel = [&drop] { return drop.shouldDrop(); };
+    options.cancel = [&drop, &run] { return drop.shouldDrop() || run.stopped; };
     try {
-      SentFile sent = runSync(sendOneFile(file, computer, key, journal, options));
+      SentFile sent = co_await sendOneFile(file, run.computer, run.key, run.journal, options);
       std::cout << "sent: " << file << " " << sent.bytesSent << " bytes (resumed from "
                 << sent.resumedFromOffset << ")" << std::endl;
     } catch (const SendError& error) {
-      if (error.kind() == SendError::Kind::peerRemoved) return forgottenByComputer(state, error);
-      if (error.kind() != SendError::Kind::cancelled) throw;
-      std::cout << "dropped: " << file << " after " << drop.sent() << " bytes" << std::endl;
-      return 0;
+      if (error.kind() == SendError::Kind::peerRemoved) {
+        run.removed = error;
+      } else if (error.kind() == SendError::Kind::cancelled && drop.shouldDrop()) {
+        std::cout << "dropped: " << file << " after " << drop.sent() << " bytes" << std::endl;
+      } else if (error.kind() != SendError::Kind::cancelled) {
+        throw;
+      }
+      run.stopped = true;
     }
   }
+}
+
+int runSend(const PhoneState& state, const std::vector<std::string>& files,
+            const std::string& host, std::optional<std::int64_t> stopAfter, int connections) {
+  SendRun run{.computer = computerAt(state, host),
+              .key = state.staticKey(),
+              .journal = InFlightJournal(state.journalFile()),
+              .stopAfter = stopAfter,
+              .files = files};
+  asio::io_context io;
+  std::exception_ptr failure;
+  for (int i = 0; i < connections; ++i) {
+    asio::co_spawn(io, sendFiles(run), [&](std::exception_ptr error) {
+      if (!error || failure) return;
+      failure = error;
+      run.stopped = true;
+    });
+  }
+  io.run();
+  if (failure) std::rethrow_exception(failure);
+  if (run.removed) return forgottenByComputer(state, *run.removed);
   return 0;
 }
 
@@ -223,6 +259,12 @@ int main(int argc, char** argv) {
   sendCommand->add_option("files", files, "Files to send")->required()->check(CLI::ExistingFile);
   sendCommand->add_option("--stop-after", stopAfter,
                           "Drop the connection once this many bytes went out (1 MiB steps)");
+  int connections = 1;
+  sendCommand
+      ->add_option("--connections", connections,
+                   "Files in flight at once, each on its own connection")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 64));
   std::string text;
   CLI::App* clipCommand = app.add_subcommand("clip", "Send clipboard text to the computer");
   clipCommand->add_option("text", text, "The text")->required();
@@ -254,7 +296,7 @@ int main(int argc, char** argv) {
       serve.saveDir = saveDir.empty() ? state.defaultSaveDir() : std::filesystem::path(saveDir);
       return servePhone(state, serve, std::cout);
     }
-    if (*sendCommand) return runSend(state, files, host, stopAfter);
+    if (*sendCommand) return runSend(state, files, host, stopAfter, connections);
     if (*clipCommand) return runOneOff(state, ferrytide::msg::Clipboard{text, "text/plain"}, host);
     if (*tokenCommand) {
       state.setFcmToken(token);

@@ -109,6 +109,22 @@ DecodedFrame TransportFramer::decode(ByteView body) {
   return decodeBody(head[0], std::move(frameBody));
 }
 
+DecodedFrame TransportFramer::decode(Bytes&& body) {
+  if (receiveFailed_ || body.size() <= crypto::kTagBytes) return decode(ByteView(body));
+  const std::size_t plaintextSize = body.size() - crypto::kTagBytes;
+  try {
+    session_.receiveCipher().decryptWithAD(body, {},
+                                           {crypto::MutableByteView(body.data(), plaintextSize)});
+  } catch (const NoiseError& error) {
+    receiveFailed_ = true;
+    throw Error::decrypt(error.description());
+  }
+  body.resize(plaintextSize);
+  const std::uint8_t type = body.front();
+  body.erase(body.begin());
+  return decodeBody(type, std::move(body));
+}
+
 DecodedFrame TransportFramer::decodePlaintext(ByteView plaintext) {
   if (plaintext.empty()) throw Error::malformed("empty plaintext");
   return decodeBody(plaintext[0], Bytes(plaintext.begin() + 1, plaintext.end()));

@@ -104,6 +104,9 @@ class TransportFramer {
 
   // Opens one received frame body. Throws Error (decrypt, malformed or unknownType).
   DecodedFrame decode(ByteView body);
+  // The same, opening the body in its own buffer: a binary frame's body is that buffer, which
+  // the caller may hand back to the next receive instead of allocating a new one per frame.
+  DecodedFrame decode(Bytes&& body);
 
   // The plaintext step of decode(), on its own: type byte, then binary body or JSON message.
   // Throws Error::malformed or Error::unknownType.

@@ -63,27 +63,36 @@ asio::awaitable<void> WireConnection::sendRaw(std::array<asio::const_buffer, 2> 
 }
 
 asio::awaitable<Bytes> WireConnection::receiveLengthPrefixed() {
+  Bytes body;
+  co_await receiveLengthPrefixed(body);
+  co_return body;
+}
+
+asio::awaitable<void> WireConnection::receiveLengthPrefixed(Bytes& body) {
   std::array<std::uint8_t, lengthPrefixBytes> prefix{};
   co_await fill(prefix, partDeadline());
   const std::uint32_t length = (std::uint32_t{prefix[0]} << 24) | (std::uint32_t{prefix[1]} << 16) |
                                (std::uint32_t{prefix[2]} << 8) | std::uint32_t{prefix[3]};
   if (length > maxFrameBytes) throw Error::oversize(length);
-  co_return co_await receiveExact(length);
+  co_await receiveExact(length, body);
 }
 
-asio::awaitable<Bytes> WireConnection::receiveExact(std::size_t count) {
-  Bytes body;
-  if (count == 0) co_return body;
+asio::awaitable<void> WireConnection::receiveExact(std::size_t count, Bytes& body) {
+  if (count == 0) {
+    body.clear();
+    co_return;
+  }
   const Deadline deadline = partDeadline();
   std::size_t have = 0;
   while (have < count) {
-    const std::size_t next = nextReceiveCapacity(have, count);
+    // Room the buffer already has is used at once; beyond it, it grows in steps.
+    const std::size_t next =
+        body.capacity() >= count ? count : nextReceiveCapacity(have, count);
     body.reserve(next);  // exactly this much, not the library's own growth factor
     body.resize(next);
     co_await fill(std::span(body).subspan(have, next - have), deadline);
     have = next;
   }
-  co_return body;
 }
 
 asio::awaitable<void> WireConnection::fill(std::span<std::uint8_t> into, Deadline deadline) {

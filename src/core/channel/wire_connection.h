@@ -76,6 +76,9 @@ class WireConnection {
   // before the frame is complete fails with `eof`; socket errors, including a `close()` while
   // waiting, fail with `underlying`.
   asio::awaitable<Bytes> receiveLengthPrefixed();
+  // The same into `body`, reusing its capacity: a stream of large frames then needs no new
+  // buffer per frame. The buffer still grows only with the bytes that arrive.
+  asio::awaitable<void> receiveLengthPrefixed(Bytes& body);
 
   // Closes the socket; pending operations fail with `underlying`. Calling it again does nothing.
   void close();
@@ -97,7 +100,7 @@ class WireConnection {
   Deadline partDeadline() const;
   asio::awaitable<void> sendRaw(std::array<asio::const_buffer, 2> buffers);
   // Exactly `count` bytes, read in steps of `nextReceiveCapacity` under one deadline.
-  asio::awaitable<Bytes> receiveExact(std::size_t count);
+  asio::awaitable<void> receiveExact(std::size_t count, Bytes& body);
   // Fills `into` completely or fails.
   asio::awaitable<void> fill(std::span<std::uint8_t> into, Deadline deadline);
 

@@ -72,7 +72,7 @@ std::optional<Bytes> readIfExists(const std::filesystem::path& path) {
 namespace {
 // A complete, flushed copy of `bytes` under a temporary name beside `path`.
 std::filesystem::path writeTemporarySibling(const std::filesystem::path& path, ByteView bytes,
-                                            mode_t mode) {
+                                            mode_t mode, Durability durability) {
   std::string pattern = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
@@ -81,7 +81,8 @@ std::filesystem::path writeTemporarySibling(const std::filesystem::path& path, B
   std::filesystem::path temporary(name.data());
 
   int error = 0;
-  if (!writeAll(file.get(), bytes) || ::fchmod(file.get(), mode) != 0 || ::fsync(file.get()) != 0) {
+  if (!writeAll(file.get(), bytes) || ::fchmod(file.get(), mode) != 0 ||
+      (durability == Durability::flushed && ::fsync(file.get()) != 0)) {
     error = errno;
   }
   if (file.close() != 0 && error == 0) error = errno;
@@ -93,8 +94,9 @@ std::filesystem::path writeTemporarySibling(const std::filesystem::path& path, B
 }
 }  // namespace
 
-void writeAtomically(const std::filesystem::path& path, ByteView bytes, mode_t mode) {
-  std::filesystem::path temporary = writeTemporarySibling(path, bytes, mode);
+void writeAtomically(const std::filesystem::path& path, ByteView bytes, mode_t mode,
+                     Durability durability) {
+  std::filesystem::path temporary = writeTemporarySibling(path, bytes, mode, durability);
   if (::rename(temporary.c_str(), path.c_str()) != 0) {
     int error = errno;
     ::unlink(temporary.c_str());
@@ -103,7 +105,7 @@ void writeAtomically(const std::filesystem::path& path, ByteView bytes, mode_t m
 }
 
 bool writeAtomicallyIfAbsent(const std::filesystem::path& path, ByteView bytes, mode_t mode) {
-  std::filesystem::path temporary = writeTemporarySibling(path, bytes, mode);
+  std::filesystem::path temporary = writeTemporarySibling(path, bytes, mode, Durability::flushed);
   // link() fails with EEXIST instead of replacing, which rename() would do.
   int result = ::link(temporary.c_str(), path.c_str());
   int error = errno;

@@ -19,10 +19,16 @@ class FileError : public Error {
 // Nothing when no file exists at `path`; throws FileError when one exists but cannot be read.
 std::optional<Bytes> readIfExists(const std::filesystem::path& path);
 
-// Writes `bytes` to a new temporary file beside `path`, flushes it to disk, gives it `mode`,
-// and renames it over `path`. On failure the old file (if any) is untouched and the temporary
-// file is removed.
-void writeAtomically(const std::filesystem::path& path, ByteView bytes, mode_t mode = 0600);
+// Whether a write waits until its bytes are on the disk. A file that only saves work (it can
+// be rebuilt, as a resume starts over without it) may skip that wait, which costs a disk round
+// trip per write.
+enum class Durability { flushed, cached };
+
+// Writes `bytes` to a new temporary file beside `path`, flushes it to disk (unless `cached`),
+// gives it `mode`, and renames it over `path`. Readers see the old or the new content, never a
+// mix. On failure the old file (if any) is untouched and the temporary file is removed.
+void writeAtomically(const std::filesystem::path& path, ByteView bytes, mode_t mode = 0600,
+                     Durability durability = Durability::flushed);
 
 // Like writeAtomically, but never replaces: when a file already exists at `path` (even one
 // that appeared while writing), nothing changes and the result is false.

@@ -56,7 +56,9 @@ void writeEntries(const std::filesystem::path& path, const Entries& entries) {
     json::Value document = json::Value::object();
     document["entries"] = json::Value::object();
     for (const auto& [key, id] : entries) document["entries"][key] = id;
-    file_io::writeAtomically(path, asBytes(json::encodePretty(document) + "\n"));
+    // Not flushed: a journal lost to a crash only means the next send starts over.
+    file_io::writeAtomically(path, asBytes(json::encodePretty(document) + "\n"), 0600,
+                             file_io::Durability::cached);
   } catch (const std::exception& error) {
     logger().warning("journal write failed: " + std::string(error.what()));
   }

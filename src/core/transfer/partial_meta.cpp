@@ -48,7 +48,9 @@ void PartialMetaIO::save(const PartialMeta& meta, const std::filesystem::path& p
   value["advertised_size"] = meta.advertisedSize;
   value["started_at_epoch_ms"] = meta.startedAtEpochMs;
   const std::string text = json::encodePretty(value);
-  file_io::writeAtomically(metaURL(partial), asBytes(text), 0644);
+  // Not flushed: a sidecar lost to a crash only means the phone sends the file again; the file
+  // itself is flushed before it gets its final name.
+  file_io::writeAtomically(metaURL(partial), asBytes(text), 0644, file_io::Durability::cached);
 }
 
 void PartialMetaIO::remove(const std::filesystem::path& partial) {

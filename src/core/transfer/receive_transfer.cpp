@@ -356,14 +356,16 @@ asio::awaitable<ReceivedFile> receiveOnConnection(WireConnection& wire,
   }
 
   FileReceiveState state(options.downloadsDir, remoteEndpoint);
+  Bytes buffer;  // each frame is received and opened here, chunk after chunk
   for (;;) {
-    Bytes body = co_await wire.receiveLengthPrefixed();
-    DecodedFrame frame = session.framer.decode(body);
-    if (const Bytes* chunk = frame.asBinary()) {
+    co_await wire.receiveLengthPrefixed(buffer);
+    DecodedFrame frame = session.framer.decode(std::move(buffer));
+    if (Bytes* chunk = frame.asBinary()) {
       if (!state.hasOpenPartial()) {
         throw ReceiveError::protocolViolation("binary frame before FileOffer");
       }
       state.appendChunk(*chunk);
+      buffer = std::move(*chunk);
       continue;
     }
     const TransportMessage& message = *frame.asJSON();

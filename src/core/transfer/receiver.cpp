@@ -196,15 +196,16 @@ class Receiver::Connection {
       throw ReceiveError::unauthorizedPeer();
     }
 
+    Bytes buffer;  // each frame is received and opened here, chunk after chunk
     for (;;) {
-      std::optional<Bytes> sealed = co_await receiveFrameUnlessTokenOnly();
-      if (!sealed) co_return std::nullopt;
-      DecodedFrame frame = framer_->decode(std::move(*sealed));
-      if (const Bytes* chunk = frame.asBinary()) {
+      if (!co_await receiveFrameUnlessTokenOnly(buffer)) co_return std::nullopt;
+      DecodedFrame frame = framer_->decode(std::move(buffer));
+      if (Bytes* chunk = frame.asBinary()) {
         if (!file_.hasOpenPartial()) {
           throw ReceiveError::protocolViolation("binary frame before FileOffer");
         }
         file_.appendChunk(*chunk);
+        buffer = std::move(*chunk);
         continue;
       }
       std::optional<ProcessOutcome> outcome = co_await handleMessage(*frame.asJSON());
@@ -236,18 +237,20 @@ class Receiver::Connection {
     co_return co_await std::move(running);
   }
 
-  // A phone that sends its new token on a connection of its own closes it afterwards. That
-  // close is the normal end of such a connection, not a failure to report.
-  asio::awaitable<std::optional<Bytes>> receiveFrameUnlessTokenOnly() {
+  // The next frame into `into`. A phone that sends its new token on a connection of its own
+  // closes it afterwards: that close is the normal end of such a connection, not a failure to
+  // report, and gives false.
+  asio::awaitable<bool> receiveFrameUnlessTokenOnly(Bytes& into) {
     try {
-      co_return co_await wire_->receiveLengthPrefixed();
+      co_await wire_->receiveLengthPrefixed(into);
+      co_return true;
     } catch (const WireConnection::Error& error) {
       if (error.kind() != WireConnection::Error::Kind::eof || !tokenUpdated_ ||
           file_.hasOffer()) {
         throw;
       }
     }
-    co_return std::nullopt;
+    co_return false;
   }
 
   // An outcome ends the connection; nothing means read on.

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <asio/experimental/as_tuple.hpp>
 #include <asio/experimental/deferred.hpp>
@@ -174,7 +175,9 @@ class FileChunks {
                                 " failed: " + systemText(error));
     }
     ::posix_fadvise(fd_, offset, 0, POSIX_FADV_SEQUENTIAL);
-    buffer_.resize(kChunkBytes);
+    // A small file needs no full-size chunk buffer (zeroing one costs more than sending it).
+    buffer_.resize(static_cast<std::size_t>(
+        std::clamp<std::int64_t>(size - offset, 0, static_cast<std::int64_t>(kChunkBytes))));
   }
   ~FileChunks() { ::close(fd_); }
   FileChunks(const FileChunks&) = delete;

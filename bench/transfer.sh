@@ -226,13 +226,14 @@ transfer() {  # FOLDER LOG FRESH_PATTERN RSS_NAME SENDER... : the large file; pr
   per_second "$mib" "$start" "$end"
 }
 
-many_files() {  # FOLDER LOG : prints files per second
+many_files() {  # FOLDER LOG CONNECTIONS : prints files per second
   local before start end
   find "$1" -mindepth 1 -delete
   sync
   before=$(file_lines "$2")
   start=$(now_ns)
-  timed_sender "$many_timeout" "$logs/rss-phone send, files" "${phone[@]}" send "$work/many"/* >/dev/null
+  timed_sender "$many_timeout" "$logs/rss-phone send, files" \
+    "${phone[@]}" send --connections "$3" "$work/many"/* >/dev/null
   end=$(now_ns)
   wait_until 60 "$file_count files to be saved" at_least_lines "$2" $((before + file_count))
   diff -rq "$work/many" "$1" >/dev/null || die "the received small files differ from the sent ones"
@@ -341,7 +342,8 @@ head -c $((file_count * 4096)) /dev/urandom | split -b 4096 -a 6 -d - "$work/man
 log="$logs/cli-receive-many.log"
 start_background "$log" "^Receiving on port" \
   "${computer[@]}" receive --port "$cli_port" --dir "$disk/many"
-measure "4 KiB files" many_files "$disk/many" "$log"
+measure "4 KiB files" many_files "$disk/many" "$log" 1
+measure "4 KiB files, 4 at once" many_files "$disk/many" "$log" 4
 stop_background "$last_pid" "RSS cli receive, files"
 
 for sender in "phone send" "cli send" "phone send, files"; do
@@ -359,6 +361,7 @@ for direction in "phone->computer" "computer->phone"; do
   row "$direction tmpfs" MiB/s "scp tmpfs" ">1x"
 done
 row "4 KiB files" files/s - ">=1000"
+row "4 KiB files, 4 at once" files/s - ">=1000"
 for process in "cli receive" "cli receive, files" "phone serve" "cli send" "phone send" \
   "phone send, files"; do
   row "RSS $process" MiB - -

@@ -20,4 +20,17 @@ std::string formatRate(const Summary& summary, double unit, const char* unitName
   return text;
 }
 
+std::string ratio(double value, double baseline, double target) {
+  char text[96];
+  std::snprintf(text, sizeof text, "%.2fx (target >= %.2fx) %s", value / baseline, target,
+                value / baseline >= target ? "ok" : "BELOW TARGET");
+  return text;
+}
+
+std::string referenceRatio(double value, double baseline) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.2fx (reference)", value / baseline);
+  return text;
+}
+
 }  // namespace ferrytide::bench

@@ -20,4 +20,9 @@ Summary measure(int runs, const std::function<double()>& run);
 
 std::string formatRate(const Summary& summary, double unit, const char* unitName);
 
+// "0.93x (target >= 0.90x) ok", or "... BELOW TARGET".
+std::string ratio(double value, double baseline, double target);
+// "0.55x (reference)": a comparison without a target.
+std::string referenceRatio(double value, double baseline);
+
 }  // namespace ferrytide::bench

@@ -233,13 +233,6 @@ void printRow(const char* name, const std::string& figure, const char* ratio) {
   std::printf("%-44s %s  %s\n", name, figure.c_str(), ratio);
 }
 
-std::string ratio(double value, double baseline, double target) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.2fx (target >= %.2fx) %s", value / baseline, target,
-                value / baseline >= target ? "ok" : "BELOW TARGET");
-  return text;
-}
-
 }  // namespace
 }  // namespace ferrytide::bench
 

@@ -7,7 +7,6 @@
 //
 // Usage: ferrytide-bench-channel [--runs N] [--stream-mib N]
 
-#include <openssl/evp.h>
 
 #include <asio.hpp>
 #include <chrono>
@@ -18,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "baselines.h"
 #include "bench_stats.h"
 #include "core/channel/noise_handshake.h"
 #include "core/channel/transport_framer.h"
@@ -33,28 +33,6 @@ constexpr double kMB = 1e6;
 
 double seconds(Clock::time_point since) {
   return std::chrono::duration<double>(Clock::now() - since).count();
-}
-
-// ---- baseline: the library on its own
-
-double rawSealRate(int buffers) {
-  std::vector<std::uint8_t> key(32, 7), nonce(12, 0), input(kChunk, 0x5a), output(kChunk + 16);
-  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-  EVP_CIPHER* cipher = EVP_CIPHER_fetch(nullptr, "ChaCha20-Poly1305", nullptr);
-  EVP_EncryptInit_ex2(ctx, cipher, key.data(), nullptr, nullptr);
-  auto start = Clock::now();
-  for (int i = 0; i < buffers; ++i) {
-    nonce[4] = static_cast<std::uint8_t>(i);
-    int written = 0;
-    EVP_EncryptInit_ex2(ctx, nullptr, nullptr, nonce.data(), nullptr);
-    EVP_EncryptUpdate(ctx, output.data(), &written, input.data(), static_cast<int>(kChunk));
-    EVP_EncryptFinal_ex(ctx, output.data() + written, &written);
-    EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_AEAD_GET_TAG, 16, output.data() + kChunk);
-  }
-  double rate = static_cast<double>(kChunk) * buffers / seconds(start);
-  EVP_CIPHER_free(cipher);
-  EVP_CIPHER_CTX_free(ctx);
-  return rate;
 }
 
 // ---- the framer

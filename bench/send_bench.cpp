@@ -13,7 +13,6 @@
 //
 // Usage: ferrytide-bench-send [--runs N] [--mib N] [--disk-dir PATH] [--shm-dir PATH]
 
-#include <openssl/evp.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -37,6 +36,7 @@
 #include <thread>
 #include <vector>
 
+#include "baselines.h"
 #include "bench_stats.h"
 #include "core/support/base64.h"
 #include "core/support/crypto.h"
@@ -326,38 +326,6 @@ double sendRate(Setup& setup, PhoneReceiver& phone, const fs::path& folder) {
   fs::remove(ending.file->savedAt);
   setup.peaksMiB.push_back(run.peakMiB);
   return static_cast<double>(setup.size) / run.seconds;
-}
-
-double ddRate(const fs::path& folder, std::size_t mib, bool flush) {
-  const fs::path target = folder / "dd.bin";
-  const std::string command = "dd if=/dev/zero of='" + target.string() +
-                              "' bs=1M count=" + std::to_string(mib) +
-                              (flush ? " conv=fdatasync" : "") + " status=none";
-  const auto start = Clock::now();
-  if (std::system(command.c_str()) != 0) fail("dd failed");
-  const double elapsed = seconds(start);
-  fs::remove(target);
-  return static_cast<double>(mib * kChunk) / elapsed;
-}
-
-double rawSealRate(int buffers) {
-  std::vector<std::uint8_t> key(32, 7), nonce(12, 0), input(kChunk, 0x5a), output(kChunk + 16);
-  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-  EVP_CIPHER* cipher = EVP_CIPHER_fetch(nullptr, "ChaCha20-Poly1305", nullptr);
-  EVP_EncryptInit_ex2(ctx, cipher, key.data(), nullptr, nullptr);
-  auto start = Clock::now();
-  for (int i = 0; i < buffers; ++i) {
-    nonce[4] = static_cast<std::uint8_t>(i);
-    int written = 0;
-    EVP_EncryptInit_ex2(ctx, nullptr, nullptr, nonce.data(), nullptr);
-    EVP_EncryptUpdate(ctx, output.data(), &written, input.data(), static_cast<int>(kChunk));
-    EVP_EncryptFinal_ex(ctx, output.data() + written, &written);
-    EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_AEAD_GET_TAG, 16, output.data() + kChunk);
-  }
-  double rate = static_cast<double>(kChunk) * buffers / seconds(start);
-  EVP_CIPHER_free(cipher);
-  EVP_CIPHER_CTX_free(ctx);
-  return rate;
 }
 
 void writeSource(const fs::path& path, std::size_t mib) {

@@ -2,6 +2,7 @@
 // Input: records of [mode][length][length bytes]; a length of 255 takes the rest of the input.
 // Mode % 4: 0 and 3 seal the bytes as a plaintext with the peer's key (an authentic frame),
 // 1 passes the bytes as a frame body unchanged, 2 seals them and flips one bit of the result.
+// Bit 2 of the mode byte opens the frame in its own buffer (decode(Bytes&&)) instead of a view.
 //
 // Only TransportFramer::Error may come out, an authentic frame opens as long as no frame
 // before it failed to open, and after one failed every later frame fails with a decrypt error.
@@ -41,6 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ByteView input(data, size);
   while (input.size() >= 2) {
     std::uint8_t mode = input[0] % 4;
+    bool inPlace = (input[0] & 4) != 0;
     std::size_t length = input[1] == 255 ? input.size() - 2 : input[1];
     length = std::min(length, input.size() - 2);
     ByteView bytes = input.subspan(2, length);
@@ -58,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
     }
     try {
-      DecodedFrame decoded = framer.decode(frame);
+      DecodedFrame decoded = inPlace ? framer.decode(std::move(frame)) : framer.decode(frame);
       if (failedToOpen || !authentic) std::abort();
       if (const Bytes* body = decoded.asBinary()) {
         if (bytes.empty() ||

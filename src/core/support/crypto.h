@@ -113,8 +113,8 @@ class ChaCha20Poly1305 {
 
   // Opens ciphertext ‖ tag into the concatenation of `outParts`, whose total size must be the
   // ciphertext size minus 16. A part may lie exactly over the ciphertext bytes it opens (in
-  // place), but must not overlap them otherwise. Throws CryptoError("authentication failure") when the tag does
-  // not match; the parts' content is then wiped and meaningless.
+  // place), but must not overlap them otherwise. Throws CryptoError("authentication failure")
+  // when the tag does not match; the parts' content is then wiped and meaningless.
   void open(const Nonce& nonce, ByteView ad, ByteView ciphertextAndTag,
             std::initializer_list<MutableByteView> outParts);
   Bytes open(const Nonce& nonce, ByteView ad, ByteView ciphertextAndTag);

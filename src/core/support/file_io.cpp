@@ -70,7 +70,7 @@ std::optional<Bytes> readIfExists(const std::filesystem::path& path) {
 }
 
 namespace {
-// A complete, flushed copy of `bytes` under a temporary name beside `path`.
+// A complete copy of `bytes` under a temporary name beside `path`, flushed unless `cached`.
 std::filesystem::path writeTemporarySibling(const std::filesystem::path& path, ByteView bytes,
                                             mode_t mode, Durability durability) {
   std::string pattern = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();

@@ -299,7 +299,6 @@ void FileReceiveState::appendChunk(ByteView bytes) {
   s.startWriteback();
 }
 
-
 ReceivedFile FileReceiveState::finish() {
   Impl& s = *impl_;
   if (!s.offer || s.fd < 0) throw std::logic_error("finish without an open partial");

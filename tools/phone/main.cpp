@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <asio.hpp>
+#include <asio/experimental/awaitable_operators.hpp>
 #include <chrono>
 #include <filesystem>
 #include <iostream>
@@ -15,6 +16,7 @@
 #include "core/support/file_io.h"
 #include "core/transfer/clipboard_sender.h"
 #include "core/transfer/send_transfer.h"
+#include "dropping_relay.h"
 #include "fcm_mock.h"
 #include "phone_error.h"
 #include "phone_pairing.h"
@@ -23,6 +25,8 @@
 
 namespace ferrytide::phone {
 namespace {
+
+using namespace asio::experimental::awaitable_operators;
 
 template <typename T>
 T runSync(asio::awaitable<T> task) {
@@ -110,24 +114,6 @@ PeerRecord computerAt(const PhoneState& state, const std::string& host) {
   return computer;
 }
 
-// Stops a send once `limit` bytes went out on this connection: a dropped Wi-Fi. The check
-// comes before every 1 MiB chunk, so the stop falls on the first chunk boundary at or past it.
-class DropAfter : public SendProgress {
- public:
-  explicit DropAfter(std::optional<std::int64_t> limit) : limit_(limit) {}
-  void onProgress(std::int64_t bytesSent, std::int64_t) override {
-    if (!start_) start_ = bytesSent;
-    sent_ = bytesSent - *start_;
-  }
-  bool shouldDrop() const { return limit_ && start_ && sent_ >= *limit_; }
-  std::int64_t sent() const { return sent_; }
-
- private:
-  std::optional<std::int64_t> limit_;
-  std::optional<std::int64_t> start_;
-  std::int64_t sent_ = 0;
-};
-
 // Files waiting to go, shared by the connections that send them.
 struct SendRun {
   PeerRecord computer;
@@ -140,25 +126,44 @@ struct SendRun {
   std::optional<SendError> removed = std::nullopt;  // the computer answered Unpair
 };
 
+// One file, through the relay when there is one; the relay ends before this returns.
+asio::awaitable<SentFile> sendThrough(std::optional<DroppingRelay>& relay, const std::string& file,
+                                      const PeerRecord& computer, SendRun& run,
+                                      const SendFileOptions& options) {
+  asio::awaitable<SentFile> sending = sendOneFile(file, computer, run.key, run.journal, options);
+  if (!relay) co_return co_await std::move(sending);
+  asio::awaitable<void> relaying = relay->relayOne();
+  auto both = std::move(sending) && std::move(relaying);
+  co_return co_await std::move(both);
+}
+
 // Sends files one after the other, each on its own connection, until none is left or the run
 // stops (a drop, an Unpair, or a failure of another connection).
 asio::awaitable<void> sendFiles(SendRun& run) {
   while (!run.stopped && run.next < run.files.size()) {
     const std::string& file = run.files[run.next++];
-    DropAfter drop(run.stopAfter);
+    PeerRecord computer = run.computer;
+    std::optional<DroppingRelay> relay;
+    if (run.stopAfter) {
+      // The connection goes through a relay that cuts it after the given bytes.
+      relay.emplace(co_await asio::this_coro::executor, computer.peer_ip, computer.peer_port,
+                    *run.stopAfter);
+      computer.peer_ip = "127.0.0.1";
+      computer.peer_port = relay->port();
+    }
     SendFileOptions options;
     options.wake = noWake();
-    options.progress = &drop;
-    options.cancel = [&drop, &run] { return drop.shouldDrop() || run.stopped; };
+    options.cancel = [&run] { return run.stopped; };
     try {
-      SentFile sent = co_await sendOneFile(file, run.computer, run.key, run.journal, options);
+      SentFile sent = co_await sendThrough(relay, file, computer, run, options);
       std::cout << "sent: " << file << " " << sent.bytesSent << " bytes (resumed from "
                 << sent.resumedFromOffset << ")" << std::endl;
     } catch (const SendError& error) {
       if (error.kind() == SendError::Kind::peerRemoved) {
         run.removed = error;
-      } else if (error.kind() == SendError::Kind::cancelled && drop.shouldDrop()) {
-        std::cout << "dropped: " << file << " after " << drop.sent() << " bytes" << std::endl;
+      } else if (relay && relay->dropped()) {
+        std::cout << "dropped: " << file << " after " << relay->forwarded() << " bytes ("
+                  << error.what() << ")" << std::endl;
       } else if (error.kind() != SendError::Kind::cancelled) {
         throw;
       }
@@ -258,7 +263,7 @@ int main(int argc, char** argv) {
   CLI::App* sendCommand = app.add_subcommand("send", "Send files to the computer");
   sendCommand->add_option("files", files, "Files to send")->required()->check(CLI::ExistingFile);
   sendCommand->add_option("--stop-after", stopAfter,
-                          "Drop the connection once this many bytes went out (1 MiB steps)");
+                          "Cut the connection once this many bytes went out (a dropped Wi-Fi)");
   int connections = 1;
   sendCommand
       ->add_option("--connections", connections,

@@ -61,7 +61,7 @@ TEST_F(EndToEndTest, PairingWithTheTypedCodeFindsTheComputerOverDnsSd) {
       devices.computerEnvironment);
   ASSERT_TRUE(computer.waitForOutput("Waiting up to", kProcessTimeout)) << computer.output();
   std::string code = valueAfter(computer.output(), "type this code on it: ");
-  ASSERT_FALSE(code.empty()) << computer.output();
+  ASSERT_EQ(code.size(), 4u) << computer.output();
 
   Finished phone = devices.runPhone({"pair", "--code", code, "--host", "127.0.0.1", "--port",
                                      std::to_string(devices.phonePort), "--ip", "127.0.0.1"});
@@ -96,8 +96,9 @@ TEST_F(EndToEndTest, PhoneFileDroppedPartWayResumesToAnIdenticalFile) {
 TEST_F(EndToEndTest, SleepingPhoneIsWokenThroughFcmAndGetsTheFile) {
   ASSERT_NO_FATAL_FAILURE(devices.pairWithQrCode("phone-push-token"));
   ChildProcess fcm(devices.phone({"fcm-mock", "--port", "0"}), {});
-  ASSERT_TRUE(fcm.waitForOutput("listening on ", kProcessTimeout)) << fcm.output();
-  std::string fcmUrl = "http://127.0.0.1:" + valueAfter(fcm.output(), "listening on ");
+  std::optional<std::string> fcmPort = fcm.waitForLine("listening on ", kProcessTimeout);
+  ASSERT_TRUE(fcmPort) << fcm.output();
+  std::string fcmUrl = "http://127.0.0.1:" + *fcmPort;
   json::Value account = {{"type", "service_account"},
                          {"project_id", "ferrytide-test"},
                          {"private_key", RsaTestKey::shared().pkcs8Pem},

@@ -110,6 +110,21 @@ bool ChildProcess::waitForOutput(const std::string& text, std::chrono::milliseco
   }) && output_.find(text) != std::string::npos;
 }
 
+std::optional<std::string> ChildProcess::waitForLine(const std::string& prefix,
+                                                     std::chrono::milliseconds timeout) {
+  auto restOfLine = [&]() -> std::optional<std::string> {
+    std::size_t start = output_.rfind('\n' + prefix);
+    start = start == std::string::npos ? (output_.starts_with(prefix) ? 0 : start) : start + 1;
+    if (start == std::string::npos) return std::nullopt;
+    std::size_t end = output_.find('\n', start);
+    if (end == std::string::npos) return std::nullopt;
+    return output_.substr(start + prefix.size(), end - start - prefix.size());
+  };
+  std::unique_lock lock(mutex_);
+  changed_.wait_for(lock, timeout, [&] { return restOfLine() || outputClosed_; });
+  return restOfLine();
+}
+
 std::optional<int> ChildProcess::waitForExit(std::chrono::milliseconds timeout) {
   auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!exitStatus_) {

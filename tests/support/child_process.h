@@ -31,6 +31,11 @@ class ChildProcess {
   // without printing it.
   bool waitForOutput(const std::string& text, std::chrono::milliseconds timeout);
 
+  // Waits for a whole line that starts with `prefix` (a program may write a line in several
+  // pieces) and returns the rest of it; nothing when the time runs out or the process ended.
+  std::optional<std::string> waitForLine(const std::string& prefix,
+                                         std::chrono::milliseconds timeout);
+
   // Waits for the process to end; its exit status (128 + signal when killed), or nothing when
   // the time runs out.
   std::optional<int> waitForExit(std::chrono::milliseconds timeout);

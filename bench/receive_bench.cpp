@@ -41,6 +41,7 @@
 #include "core/support/base64.h"
 #include "core/support/crypto.h"
 #include "core/transfer/receiver.h"
+#include "receiver_thread.h"
 
 extern char** environ;
 
@@ -153,75 +154,9 @@ asio::awaitable<void> sendFile(Phone& phone, const std::string& name, const std:
 
 // ---- 1. one large file into an in-process receiver
 
-class InProcessReceiver {
- public:
-  InProcessReceiver(const fs::path& folder, const crypto::X25519PublicKey& phoneKey) {
-    ReceiverOptions options;
-    options.listenAddress = asio::ip::address_v4::loopback();
-    options.peerStore = PeerStore(folder / ".peers");
-    options.onListening = [this](std::uint16_t bound) { port_.set_value(bound); };
-    receiver_ = std::make_unique<Receiver>(io_.get_executor(), crypto::X25519PrivateKey::generate(),
-                                           phoneKey, folder, 0, toBytes(kFerrytidePrologue),
-                                           std::move(options));
-    Receiver::Callbacks callbacks;
-    callbacks.onTransfer = [this](const ReceivedFile& file) {
-      std::lock_guard guard(lock_);
-      received_ = file;
-      arrived_.notify_all();
-    };
-    callbacks.onError = [](const std::exception& error) {
-      fail(std::string("receiver: ") + error.what());
-    };
-    asio::co_spawn(io_, receiver_->run(std::move(callbacks)), [](std::exception_ptr) {});
-    thread_ = std::thread([this] { io_.run(); });
-    auto ready = port_.get_future();
-    if (ready.wait_for(std::chrono::seconds(10)) != std::future_status::ready)
-      fail("receiver did not listen");
-    port = ready.get();
-  }
-  ~InProcessReceiver() {
-    receiver_->stop();
-    thread_.join();
-  }
-
-  std::uint16_t port = 0;
-
-  // CPU time the receiver's network thread has used so far.
-  double cpuSeconds() {
-    clockid_t clock{};
-    timespec used{};
-    if (pthread_getcpuclockid(thread_.native_handle(), &clock) != 0 ||
-        clock_gettime(clock, &used) != 0) {
-      fail("cannot read the receiver thread's CPU time");
-    }
-    return static_cast<double>(used.tv_sec) + static_cast<double>(used.tv_nsec) / 1e9;
-  }
-
-  // The next file the receiver reports; it reports a file just after closing its connection.
-  ReceivedFile nextFile() {
-    std::unique_lock guard(lock_);
-    if (!arrived_.wait_for(guard, std::chrono::seconds(30),
-                           [&] { return received_.has_value(); })) {
-      fail("the receiver did not report the file");
-    }
-    ReceivedFile file = *received_;
-    received_.reset();
-    return file;
-  }
-
- private:
-  asio::io_context io_;
-  std::unique_ptr<Receiver> receiver_;
-  std::promise<std::uint16_t> port_;
-  std::mutex lock_;
-  std::condition_variable arrived_;
-  std::optional<ReceivedFile> received_;
-  std::thread thread_;
-};
-
 // Bytes per second of wall time; `cpuRates` gets the bytes per second of the receiver thread's
 // own CPU time, which the other load on a shared machine does not change.
-double receiveLargeFileRate(InProcessReceiver& receiver, const fs::path& folder,
+double receiveLargeFileRate(ReceiverThread& receiver, const fs::path& folder,
                             const crypto::X25519PrivateKey& phoneKey, std::size_t mib, int& serial,
                             std::vector<double>& cpuRates) {
   static const Bytes chunk = pattern(kChunk, 1);
@@ -238,7 +173,10 @@ double receiveLargeFileRate(InProcessReceiver& receiver, const fs::path& folder,
   }());
   const double elapsed = seconds(start);
   const fs::path saved = folder / name;
-  if (receiver.nextFile().savedAt != saved) fail("the large file was reported under another name");
+  std::optional<ReceiverThread::Ending> ending = receiver.next(std::chrono::seconds(30));
+  if (!ending) fail("the receiver did not report the file");
+  if (!ending->file) fail("receiver: " + ending->error);
+  if (ending->file->savedAt != saved) fail("the large file was reported under another name");
   cpuRates.push_back(static_cast<double>(mib * kChunk) / (receiver.cpuSeconds() - cpuStart));
   if (fs::file_size(saved) != mib * kChunk) fail("the large file has the wrong size");
   fs::remove(saved);
@@ -398,13 +336,14 @@ int runBench(const Options& options) {
   const fs::path disk = makeFolder(options.diskDir);
   const fs::path shm = makeFolder(options.shmDir);
   const auto phoneKey = crypto::X25519PrivateKey::generate();
+  const auto computerKey = crypto::X25519PrivateKey::generate();
   std::printf("receiver, %d measured runs after one warm-up; median (min, max)\n", options.runs);
   std::printf("work disk folder %s, memory folder %s\n\n", disk.c_str(), shm.c_str());
   char label[128];
 
   int serial = 0;
   if (options.wants("disk")) {
-    InProcessReceiver receiver(disk, phoneKey.publicKey());
+    ReceiverThread receiver(disk, computerKey, phoneKey.publicKey());
     Summary dd = measure(options.runs, [&] { return ddRate(disk, options.mib, false); });
     Summary ddSync = measure(options.runs, [&] { return ddRate(disk, options.mib, true); });
     std::vector<double> cpu;
@@ -424,7 +363,7 @@ int runBench(const Options& options) {
              formatRate(summaryAfterWarmUp(cpu), kMB, "MB/s"), "(reference)");
   }
   if (options.wants("shm")) {
-    InProcessReceiver receiver(shm, phoneKey.publicKey());
+    ReceiverThread receiver(shm, computerKey, phoneKey.publicKey());
     Summary seal = measure(options.runs, [] { return rawSealRate(512); });
     Summary ddShm = measure(options.runs, [&] { return ddRate(shm, options.mib, false); });
     std::vector<double> cpu;
@@ -492,5 +431,9 @@ int main(int argc, char** argv) {
     else if (flag == "--parts")
       options.parts = value;
   }
-  return runBench(options);
+  try {
+    return runBench(options);
+  } catch (const std::exception& error) {
+    fail(error.what());
+  }
 }

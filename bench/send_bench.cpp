@@ -44,6 +44,7 @@
 #include "core/transfer/receive_transfer.h"
 #include "core/transfer/receiver.h"
 #include "core/transfer/send_transfer.h"
+#include "receiver_thread.h"
 
 extern char** environ;
 
@@ -173,67 +174,6 @@ ChildSend runSendChild(const std::vector<std::string>& args) {
   return result;
 }
 
-// ---- the phone: a receiver in this process
-
-class PhoneReceiver {
- public:
-  PhoneReceiver(const fs::path& folder, const crypto::X25519PrivateKey& phoneKey,
-                const crypto::X25519PublicKey& computerKey) {
-    ReceiverOptions options;
-    options.listenAddress = asio::ip::address_v4::loopback();
-    options.peerStore = PeerStore(folder / ".peers");
-    options.onListening = [this](std::uint16_t bound) { port_.set_value(bound); };
-    receiver_ = std::make_unique<Receiver>(io_.get_executor(), phoneKey, computerKey, folder, 0,
-                                           toBytes(kFerrytidePrologue), std::move(options));
-    Receiver::Callbacks callbacks;
-    callbacks.onTransfer = [this](const ReceivedFile& file) { tell(Ending{file, {}}); };
-    callbacks.onError = [this](const std::exception& error) { tell(Ending{{}, error.what()}); };
-    asio::co_spawn(io_, receiver_->run(std::move(callbacks)), [](std::exception_ptr) {});
-    thread_ = std::thread([this] { io_.run(); });
-    auto ready = port_.get_future();
-    if (ready.wait_for(std::chrono::seconds(10)) != std::future_status::ready)
-      fail("receiver did not listen");
-    port = ready.get();
-  }
-  ~PhoneReceiver() {
-    receiver_->stop();
-    thread_.join();
-  }
-
-  struct Ending {
-    std::optional<ReceivedFile> file;
-    std::string error;
-  };
-
-  // How the next connection ended.
-  Ending next() {
-    std::unique_lock guard(lock_);
-    if (!changed_.wait_for(guard, kRunLimit, [&] { return ending_.has_value(); })) {
-      fail("the receiver reported nothing");
-    }
-    Ending ending = std::move(*ending_);
-    ending_.reset();
-    return ending;
-  }
-
-  std::uint16_t port = 0;
-
- private:
-  void tell(Ending ending) {
-    std::lock_guard guard(lock_);
-    ending_ = std::move(ending);
-    changed_.notify_all();
-  }
-
-  asio::io_context io_;
-  std::unique_ptr<Receiver> receiver_;
-  std::promise<std::uint16_t> port_;
-  std::mutex lock_;
-  std::condition_variable changed_;
-  std::optional<Ending> ending_;
-  std::thread thread_;
-};
-
 // ---- a phone that only takes the bytes, for the sender's own speed
 
 // Answers the offer with Resume 0, then reads the file's frames and the Done frame as raw bytes
@@ -313,10 +253,16 @@ ChildSend sendOnce(Setup& setup, std::uint16_t port, int cancelAfterMiB = 0) {
                        setup.journalFile.string(), std::to_string(cancelAfterMiB)});
 }
 
+ReceiverThread::Ending nextEnding(ReceiverThread& phone) {
+  std::optional<ReceiverThread::Ending> ending = phone.next(kRunLimit);
+  if (!ending) fail("the receiver reported nothing");
+  return std::move(*ending);
+}
+
 // One complete send into `folder`; the rate in bytes per second.
-double sendRate(Setup& setup, PhoneReceiver& phone, const fs::path& folder) {
+double sendRate(Setup& setup, ReceiverThread& phone, const fs::path& folder) {
   const ChildSend run = sendOnce(setup, phone.port);
-  const PhoneReceiver::Ending ending = phone.next();
+  const ReceiverThread::Ending ending = nextEnding(phone);
   if (!ending.file) fail("the receiver failed: " + ending.error);
   if (run.outcome != "sent" || run.bytesSent != setup.size || run.resumedFrom != 0)
     fail("incomplete send");
@@ -386,7 +332,7 @@ void benchmark(const Options& options, const fs::path& disk, const fs::path& shm
              "");
   }
   {
-    PhoneReceiver phone(shm, setup.phoneKey, setup.computerKey.publicKey());
+    ReceiverThread phone(shm, setup.phoneKey, setup.computerKey.publicKey());
     const Summary seal = measure(options.runs, [] { return rawSealRate(512); });
     const Summary sent = measure(options.runs, [&] { return sendRate(setup, phone, shm); });
     printRow("raw ChaCha20-Poly1305 seal, 1 MiB, one core (baseline)",
@@ -395,7 +341,7 @@ void benchmark(const Options& options, const fs::path& disk, const fs::path& shm
              ratio(sent.median, seal.median, 0.2));
   }
   {
-    PhoneReceiver phone(diskSaves, setup.phoneKey, setup.computerKey.publicKey());
+    ReceiverThread phone(diskSaves, setup.phoneKey, setup.computerKey.publicKey());
     const Summary ddSync =
         measure(options.runs, [&] { return ddRate(diskSaves, options.mib, true); });
     const Summary dd = measure(options.runs, [&] { return ddRate(diskSaves, options.mib, false); });
@@ -411,9 +357,9 @@ void benchmark(const Options& options, const fs::path& disk, const fs::path& shm
     const int half = static_cast<int>(options.mib / 2);
     const ChildSend cancelled = sendOnce(setup, phone.port, half);
     if (cancelled.outcome != "cancelled") fail("the first half was not cancelled");
-    if (phone.next().file) fail("the cancelled send was reported as a file");
+    if (nextEnding(phone).file) fail("the cancelled send was reported as a file");
     const ChildSend resumed = sendOnce(setup, phone.port);
-    const PhoneReceiver::Ending ending = phone.next();
+    const ReceiverThread::Ending ending = nextEnding(phone);
     if (!ending.file ||
         static_cast<std::int64_t>(fs::file_size(ending.file->savedAt)) != setup.size) {
       fail("the resumed file did not arrive whole");

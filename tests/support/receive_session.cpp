@@ -3,19 +3,11 @@
 #include <fstream>
 
 #include "core/support/file_io.h"
+#include "support/failure_text.h"
 
 namespace ferrytide::testing {
 
-std::string SessionOutcome::failureText() const {
-  if (!failure) return {};
-  try {
-    std::rethrow_exception(failure);
-  } catch (const std::exception& error) {
-    return error.what();
-  } catch (...) {
-    return "(not a std::exception)";
-  }
-}
+std::string SessionOutcome::failureText() const { return testing::failureText(failure); }
 
 OneShotReceiveOptions loopbackReceiveOptions(const crypto::X25519PrivateKey& computerKey,
                                              const crypto::X25519PublicKey& phoneKey,

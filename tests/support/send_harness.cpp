@@ -11,16 +11,6 @@ namespace {
 
 using asio::ip::tcp;
 
-std::string describe(const std::exception_ptr& failure) {
-  try {
-    std::rethrow_exception(failure);
-  } catch (const std::exception& error) {
-    return error.what();
-  } catch (...) {
-    return "unknown exception";
-  }
-}
-
 // One connection: the handshake as the phone, then the script.
 asio::awaitable<void> serveScripted(std::shared_ptr<tcp::acceptor> acceptor,
                                     crypto::X25519PrivateKey phoneKey, PhoneReplyScript script) {
@@ -96,7 +86,7 @@ std::uint16_t SendHarness::startScriptedPhone(PhoneReplyScript script) {
   asio::co_spawn(io, serveScripted(acceptor, phoneKey, std::move(script)),
                  [this](std::exception_ptr failure) {
                    ++scriptsDone;
-                   if (failure) scriptFailures.push_back(describe(failure));
+                   if (failure) scriptFailures.push_back(failureText(failure));
                  });
   return acceptor->local_endpoint().port();
 }

@@ -20,6 +20,7 @@
 #include "core/transfer/process_outcome.h"
 #include "core/transfer/receiver.h"
 #include "core/transfer/send_error.h"
+#include "support/failure_text.h"
 #include "support/temp_dir.h"
 
 namespace ferrytide::testing {
@@ -32,16 +33,7 @@ struct TaskOutcome {
   std::exception_ptr failure;
 
   // The failure's what(); empty when the task succeeded.
-  std::string failureText() const {
-    if (!failure) return {};
-    try {
-      std::rethrow_exception(failure);
-    } catch (const std::exception& error) {
-      return error.what();
-    } catch (...) {
-      return "unknown exception";
-    }
-  }
+  std::string failureText() const { return testing::failureText(failure); }
   // The failure when it is a SendError.
   std::optional<SendError> sendError() const {
     if (!failure) return std::nullopt;

@@ -21,6 +21,7 @@
 #include "core/channel/transport_framer.h"
 #include "core/channel/wire_connection.h"
 #include "core/support/base64.h"
+#include "support/failure_text.h"
 #include "support/receive_session.h"
 #include "support/temp_dir.h"
 #include "support/test_phone.h"
@@ -148,12 +149,7 @@ class ReceiverTest : public ::testing::Test {
   void spawnPhone(Task task) {
     asio::co_spawn(io, std::move(task), [this](std::exception_ptr failure) {
       ++phonesDone;
-      if (!failure) return;
-      try {
-        std::rethrow_exception(failure);
-      } catch (const std::exception& error) {
-        phoneFailures.push_back(error.what());
-      }
+      if (failure) phoneFailures.push_back(testing::failureText(failure));
     });
   }
 

@@ -1,0 +1,60 @@
+#include "menu/core_runtime.h"
+
+#include "core/support/log.h"
+
+namespace ferrytide::menu {
+
+struct CoreRuntime::Task::State {
+  asio::cancellation_signal cancel;   // network thread only
+  QPointer<QObject> owner;            // main thread only
+  QMetaObject::Connection ownerGone;  // main thread only
+};
+
+void CoreRuntime::Task::cancel() const {
+  if (std::shared_ptr<State> state = state_.lock()) runtime_->cancel(state);
+}
+
+CoreRuntime::CoreRuntime()
+    : keepRunning_(asio::make_work_guard(io_)),
+      relay_(std::make_unique<QObject>()),
+      thread_([this] {
+        for (;;) {
+          try {
+            io_.run();
+            return;
+          } catch (const std::exception& error) {
+            Logger("core-runtime").error(std::string("network thread: ") + error.what());
+          }
+        }
+      }) {}
+
+CoreRuntime::~CoreRuntime() {
+  keepRunning_.reset();
+  io_.stop();
+  thread_.join();
+}
+
+std::shared_ptr<CoreRuntime::Task::State> CoreRuntime::makeState(QObject* owner) {
+  auto state = std::make_shared<Task::State>();
+  state->owner = owner;
+  std::weak_ptr<Task::State> weak = state;
+  state->ownerGone = QObject::connect(owner, &QObject::destroyed, relay_.get(), [this, weak] {
+    if (std::shared_ptr<Task::State> running = weak.lock()) cancel(running);
+  });
+  return state;
+}
+
+void CoreRuntime::cancel(const std::shared_ptr<Task::State>& state) {
+  asio::post(io_, [state] { state->cancel.emit(asio::cancellation_type::terminal); });
+}
+
+asio::cancellation_slot CoreRuntime::slotOf(const std::shared_ptr<Task::State>& state) {
+  return state->cancel.slot();
+}
+
+bool CoreRuntime::deliverable(const std::shared_ptr<Task::State>& state) {
+  QObject::disconnect(state->ownerGone);
+  return !state->owner.isNull();
+}
+
+}  // namespace ferrytide::menu

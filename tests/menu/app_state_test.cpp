@@ -5,6 +5,7 @@
 #include "core/support/json.h"
 #include "menu/qt_wait.h"
 #include "support/temp_dir.h"
+#include "support/test_peers.h"
 
 namespace ferrytide::menu {
 namespace {
@@ -14,22 +15,13 @@ using testing::readText;
 using testing::TempDir;
 using testing::writeText;
 
-const std::string kKeyA = "q83vEjRWeJCrze8SNFZ4kKvN7xI0VniQq83vEjRWeJA=";
-const std::string kKeyB = "Q83xAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=";
-const std::string kKeyC = "3q2+796tvu/erb7v3q2+796tvu/erb7v3q2+796tvu8=";
+using testing::kKeyA;
+using testing::kKeyB;
+using testing::kKeyC;
 
 PeerRecord phone(const std::string& name, const std::string& key, std::int64_t pairedAt,
                  const std::string& ip = "192.168.1.23", const std::string& android = "14") {
-  return PeerRecord{.peer_pubkey = key,
-                    .peer_ip = ip,
-                    .peer_port = 47820,
-                    .peer_subnet = "192.168.1.0/24",
-                    .peer_hostname = name,
-                    .peer_mac = "",
-                    .paired_at_epoch_ms = pairedAt,
-                    .self_pubkey = "",
-                    .peer_fcm_token = "",
-                    .peer_android = android};
+  return testing::phoneRecord(name, key, ip, pairedAt, android);
 }
 
 std::vector<std::string> namesOf(const std::vector<PeerRecord>& peers) {

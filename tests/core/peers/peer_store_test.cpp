@@ -8,31 +8,18 @@
 #include "core/support/file_io.h"
 #include "core/support/json.h"
 #include "support/temp_dir.h"
+#include "support/test_peers.h"
 
 namespace ferrytide {
 namespace {
 
 using testing::entriesIn;
+using testing::kKeyA;
+using testing::kKeyB;
+using testing::kKeyC;
+using testing::phoneRecord;
 using testing::readText;
 using testing::TempDir;
-
-const std::string kKeyA = "q83vEjRWeJCrze8SNFZ4kKvN7xI0VniQq83vEjRWeJA=";
-const std::string kKeyB = "Q83xAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=";
-const std::string kKeyC = "3q2+796tvu/erb7v3q2+796tvu/erb7v3q2+796tvu8=";
-
-PeerRecord phone(const std::string& name, const std::string& key,
-                 const std::string& ip = "192.168.1.23", std::int64_t pairedAt = 1733480000000) {
-  return PeerRecord{.peer_pubkey = key,
-                    .peer_ip = ip,
-                    .peer_port = 47820,
-                    .peer_subnet = "192.168.1.0/24",
-                    .peer_hostname = name,
-                    .peer_mac = "",
-                    .paired_at_epoch_ms = pairedAt,
-                    .self_pubkey = "",
-                    .peer_fcm_token = "",
-                    .peer_android = "Android 14"};
-}
 
 // Content and inode: an atomic rewrite, even with the same bytes, gets a new inode.
 struct FileState {
@@ -72,7 +59,7 @@ TEST(PeerStoreTest, MissingFileIsAnEmptyBookAndUpsertCreatesFolderAndFile) {
   EXPECT_FALSE(store.removeFirst([](const PeerRecord&) { return true; }));
   EXPECT_FALSE(std::filesystem::exists(store.directoryURL()));
 
-  PeerRecord record = phone("Jürgen’s Pixel", kKeyA);
+  PeerRecord record = phoneRecord("Jürgen’s Pixel", kKeyA);
   store.upsert(record);
   EXPECT_EQ(store.loadBook(), PeerBook{{record}});
   EXPECT_EQ(entriesIn(store.directoryURL()), 1u);
@@ -81,7 +68,7 @@ TEST(PeerStoreTest, MissingFileIsAnEmptyBookAndUpsertCreatesFolderAndFile) {
 TEST(PeerStoreTest, FileIsIndentedWithSortedKeysPlainSlashesAndUtf8) {
   TempDir temp;
   PeerStore store(temp.path());
-  store.writeBook(PeerBook{{phone("Jürgen’s Pixel", kKeyC)}});
+  store.writeBook(PeerBook{{phoneRecord("Jürgen’s Pixel", kKeyC)}});
   EXPECT_EQ(readText(store.fileURL()), R"({
   "peers": [
     {
@@ -103,48 +90,48 @@ TEST(PeerStoreTest, FileIsIndentedWithSortedKeysPlainSlashesAndUtf8) {
 TEST(PeerStoreTest, BareRecordFileLoadsAsBookOfOneAndIsUpgradedByTheNextWrite) {
   TempDir temp;
   PeerStore store(temp.path());
-  json::Value old = phone("Pixel 8", kKeyA).toJson();
+  json::Value old = phoneRecord("Pixel 8", kKeyA).toJson();
   old.erase("self_pubkey");
   old.erase("peer_fcm_token");
   old.erase("peer_android");
   file_io::writeAtomically(store.fileURL(), asBytes(json::encodeCompact(old)));
 
-  PeerRecord stored = phone("Pixel 8", kKeyA);
+  PeerRecord stored = phoneRecord("Pixel 8", kKeyA);
   stored.peer_android = "";
   EXPECT_EQ(store.loadBook(), PeerBook{{stored}});
   EXPECT_EQ(store.mostRecent(), stored);
 
-  store.upsert(phone("Galaxy", kKeyC));
+  store.upsert(phoneRecord("Galaxy", kKeyC));
   json::Value written = json::parse(readText(store.fileURL()));
   EXPECT_EQ(written.size(), 1u);
-  EXPECT_EQ(written, (PeerBook{{stored, phone("Galaxy", kKeyC)}}.toJson()));
+  EXPECT_EQ(written, (PeerBook{{stored, phoneRecord("Galaxy", kKeyC)}}.toJson()));
 }
 
 TEST(PeerStoreTest, UpsertReplacesByKeyAndMovesTheRecordToTheEnd) {
   TempDir temp;
   PeerStore store(temp.path());
-  store.upsert(phone("Pixel 8", kKeyA));
-  store.save(phone("Galaxy", kKeyC));
-  PeerRecord renamed = phone("Pixel 8 Pro", kKeyA, "10.0.0.5").withFcmToken("token-2");
+  store.upsert(phoneRecord("Pixel 8", kKeyA));
+  store.save(phoneRecord("Galaxy", kKeyC));
+  PeerRecord renamed = phoneRecord("Pixel 8 Pro", kKeyA, "10.0.0.5").withFcmToken("token-2");
   store.upsert(renamed);
-  EXPECT_EQ(store.loadBook(), (PeerBook{{phone("Galaxy", kKeyC), renamed}}));
+  EXPECT_EQ(store.loadBook(), (PeerBook{{phoneRecord("Galaxy", kKeyC), renamed}}));
 
   // The most recent pairing wins; on a tie, the earlier record.
-  store.upsert(phone("Tablet", kKeyB, "10.0.0.3", 1733480000001));
-  store.upsert(phone("Tie", kKeyA, "10.0.0.4", 1733480000001));
+  store.upsert(phoneRecord("Tablet", kKeyB, "10.0.0.3", 1733480000001));
+  store.upsert(phoneRecord("Tie", kKeyA, "10.0.0.4", 1733480000001));
   EXPECT_EQ(store.mostRecent()->peer_hostname, "Tablet");
 }
 
 TEST(PeerStoreTest, UpsertReplacingStaleDropsTheSamePhoneUnderOlderKeys) {
   TempDir temp;
   PeerStore store(temp.path());
-  PeerRecord oldKey = phone("Pixel 8", kKeyA, "192.168.1.23", 1);
-  PeerRecord otherAddress = phone("Pixel 8", kKeyB, "192.168.1.99", 2);
-  PeerRecord otherName = phone("Galaxy", kKeyC, "192.168.1.23", 3);
+  PeerRecord oldKey = phoneRecord("Pixel 8", kKeyA, "192.168.1.23", 1);
+  PeerRecord otherAddress = phoneRecord("Pixel 8", kKeyB, "192.168.1.99", 2);
+  PeerRecord otherName = phoneRecord("Galaxy", kKeyC, "192.168.1.23", 3);
   store.writeBook(PeerBook{{oldKey, otherAddress, otherName}});
 
   PeerRecord repaired =
-      phone("Pixel 8", "bmV3IGtleSBuZXcga2V5IG5ldyBrZXkgbmV3IGtleSA=", "192.168.1.23", 4);
+      phoneRecord("Pixel 8", "bmV3IGtleSBuZXcga2V5IG5ldyBrZXkgbmV3IGtleSA=", "192.168.1.23", 4);
   EXPECT_EQ(store.upsertReplacingStale(repaired), std::vector<PeerRecord>{oldKey});
   EXPECT_EQ(store.loadBook(), (PeerBook{{otherAddress, otherName, repaired}}));
 
@@ -156,8 +143,8 @@ TEST(PeerStoreTest, UpsertReplacingStaleDropsTheSamePhoneUnderOlderKeys) {
 TEST(PeerStoreTest, ResolvePrefersExactNamesThenNamePrefixesThenKeyPrefixes) {
   TempDir temp;
   PeerStore store(temp.path());
-  store.writeBook(
-      PeerBook{{phone("Pixel 8", kKeyA), phone("Pixel", kKeyB), phone("Émile's phone", kKeyC)}});
+  store.writeBook(PeerBook{{phoneRecord("Pixel 8", kKeyA), phoneRecord("Pixel", kKeyB),
+                            phoneRecord("Émile's phone", kKeyC)}});
   using Kind = PeerStoreError::Kind;
 
   EXPECT_EQ(storeErrorOf([&] { store.resolve("pIx"); }, Kind::decode),
@@ -176,23 +163,25 @@ TEST(PeerStoreTest, ResolvePrefersExactNamesThenNamePrefixesThenKeyPrefixes) {
 TEST(PeerStoreTest, RemoveFirstTakesTheFirstMatchAndWritesNothingWithoutOne) {
   TempDir temp;
   PeerStore store(temp.path());
-  store.writeBook(PeerBook{{phone("A", kKeyA), phone("B", kKeyB, "10.0.0.9"), phone("C", kKeyC)}});
+  store.writeBook(PeerBook{
+      {phoneRecord("A", kKeyA), phoneRecord("B", kKeyB, "10.0.0.9"), phoneRecord("C", kKeyC)}});
   FileState before = stateOf(store.fileURL());
 
   EXPECT_FALSE(store.removeFirst([](const PeerRecord& r) { return r.peer_hostname == "Z"; }));
   EXPECT_EQ(stateOf(store.fileURL()), before);
 
   auto removed = store.removeFirst([](const PeerRecord& r) { return r.peer_ip == "192.168.1.23"; });
-  EXPECT_EQ(removed, phone("A", kKeyA));
-  EXPECT_EQ(store.loadBook(), (PeerBook{{phone("B", kKeyB, "10.0.0.9"), phone("C", kKeyC)}}));
+  EXPECT_EQ(removed, phoneRecord("A", kKeyA));
+  EXPECT_EQ(store.loadBook(),
+            (PeerBook{{phoneRecord("B", kKeyB, "10.0.0.9"), phoneRecord("C", kKeyC)}}));
 }
 
 TEST(PeerStoreTest, DamagedFileFailsEveryCallAndIsNeverRewritten) {
-  std::string good = json::encodeCompact(phone("Pixel 8", kKeyA).toJson());
-  json::Value noMac = phone("Pixel 8", kKeyA).toJson();
+  std::string good = json::encodeCompact(phoneRecord("Pixel 8", kKeyA).toJson());
+  json::Value noMac = phoneRecord("Pixel 8", kKeyA).toJson();
   noMac.erase("peer_mac");
   auto withValue = [](const char* key, json::Value value) {
-    json::Value record = phone("Pixel 8", kKeyA).toJson();
+    json::Value record = phoneRecord("Pixel 8", kKeyA).toJson();
     record[key] = std::move(value);
     return json::encodeCompact(record);
   };
@@ -232,9 +221,11 @@ TEST(PeerStoreTest, DamagedFileFailsEveryCallAndIsNeverRewritten) {
     } else {
       EXPECT_EQ(message.rfind(c.expected, 0), 0u) << message;
     }
-    EXPECT_EQ(storeErrorOf([&] { store.upsert(phone("New", kKeyB)); }, Kind::decode), message);
-    EXPECT_EQ(storeErrorOf([&] { store.upsertReplacingStale(phone("New", kKeyB)); }, Kind::decode),
+    EXPECT_EQ(storeErrorOf([&] { store.upsert(phoneRecord("New", kKeyB)); }, Kind::decode),
               message);
+    EXPECT_EQ(
+        storeErrorOf([&] { store.upsertReplacingStale(phoneRecord("New", kKeyB)); }, Kind::decode),
+        message);
     EXPECT_EQ(storeErrorOf([&] { store.removeFirst([](const PeerRecord&) { return true; }); },
                            Kind::decode),
               message);
@@ -257,7 +248,7 @@ TEST(PeerStoreTest, UnreadableFileIsAReadError) {
 
 TEST(PeerStoreTest, FolderThatCannotBeMadeIsADirectoryCreateError) {
   PeerStore store("/proc/ferrytide-peer-store-test/Ferrytide");
-  EXPECT_EQ(storeErrorOf([&] { store.upsert(phone("Pixel 8", kKeyA)); },
+  EXPECT_EQ(storeErrorOf([&] { store.upsert(phoneRecord("Pixel 8", kKeyA)); },
                          PeerStoreError::Kind::directoryCreate)
                 .rfind("could not create storage directory: /proc/ferrytide-peer-store-test: ", 0),
             0u);
@@ -266,10 +257,10 @@ TEST(PeerStoreTest, FolderThatCannotBeMadeIsADirectoryCreateError) {
 TEST(PeerStoreTest, FailedEncodingLeavesTheOldFile) {
   TempDir temp;
   PeerStore store(temp.path());
-  store.upsert(phone("Pixel 8", kKeyA));
+  store.upsert(phoneRecord("Pixel 8", kKeyA));
   FileState before = stateOf(store.fileURL());
   // Text that is not UTF-8 cannot be written as JSON.
-  std::string message = storeErrorOf([&] { store.upsert(phone("bad \xff name", kKeyB)); },
+  std::string message = storeErrorOf([&] { store.upsert(phoneRecord("bad \xff name", kKeyB)); },
                                      PeerStoreError::Kind::write);
   EXPECT_EQ(message.rfind("PeerRecord write failed: ", 0), 0u);
   EXPECT_EQ(stateOf(store.fileURL()), before);
@@ -278,7 +269,7 @@ TEST(PeerStoreTest, FailedEncodingLeavesTheOldFile) {
 TEST(PeerStoreTest, WriteThatFailsPartWayLeavesTheOldFileAndNoTemporary) {
   TempDir temp;
   PeerStore store(temp.path());
-  store.upsert(phone("Pixel 8", kKeyA));
+  store.upsert(phoneRecord("Pixel 8", kKeyA));
   FileState before = stateOf(store.fileURL());
 
   // A file size limit makes the write fail part-way, like a full disk.
@@ -287,8 +278,8 @@ TEST(PeerStoreTest, WriteThatFailsPartWayLeavesTheOldFileAndNoTemporary) {
   rlimit lowered{before.content.size() + 16, saved.rlim_max};
   auto previousHandler = ::signal(SIGXFSZ, SIG_IGN);
   ::setrlimit(RLIMIT_FSIZE, &lowered);
-  std::string message =
-      storeErrorOf([&] { store.upsert(phone("Galaxy", kKeyC)); }, PeerStoreError::Kind::write);
+  std::string message = storeErrorOf([&] { store.upsert(phoneRecord("Galaxy", kKeyC)); },
+                                     PeerStoreError::Kind::write);
   ::setrlimit(RLIMIT_FSIZE, &saved);
   ::signal(SIGXFSZ, previousHandler);
   EXPECT_EQ(message, "PeerRecord write failed: " + store.fileURL().string() + ": File too large");
@@ -299,7 +290,7 @@ TEST(PeerStoreTest, WriteThatFailsPartWayLeavesTheOldFileAndNoTemporary) {
 TEST(PeerStoreTest, WipeRemovesTheFileAndIsFineWithoutOne) {
   TempDir temp;
   PeerStore store(temp.path());
-  store.upsert(phone("Pixel 8", kKeyA));
+  store.upsert(phoneRecord("Pixel 8", kKeyA));
   store.wipe();
   EXPECT_FALSE(std::filesystem::exists(store.fileURL()));
   EXPECT_NO_THROW(store.wipe());

@@ -3,7 +3,8 @@
 // A dropped Wi-Fi between the phone and the computer: a relay on 127.0.0.1 that passes one
 // connection on to the computer and cuts it, both ways and with a reset, once a given number of
 // bytes went from the phone to the computer. The cut falls exactly there, inside a frame or
-// not, as a real loss of the network would.
+// not, as a real loss of the network would: the computer gets every byte up to it (the reset
+// waits until the computer has acknowledged them), the phone hears nothing after it.
 
 #include <asio.hpp>
 #include <cstdint>

@@ -36,7 +36,10 @@ std::string progressBarLine(std::int64_t sent, std::int64_t total, std::int64_t 
                             double elapsedSeconds) {
   double fraction = total > 0 ? std::clamp(static_cast<double>(sent) / total, 0.0, 1.0) : 1.0;
   int filled = static_cast<int>(fraction * kBarWidth);
-  std::string line = "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '.') + "]  ";
+  std::string line = "[";
+  line.append(static_cast<std::size_t>(filled), '#');
+  line.append(static_cast<std::size_t>(kBarWidth - filled), '.');
+  line += "]  ";
   line += formatBytes(sent) + " / " + formatBytes(total);
   if (elapsedSeconds < 0.2 || sessionBytes <= 0) return line + "  -  ETA -";
   double rate = static_cast<double>(sessionBytes) / elapsedSeconds;

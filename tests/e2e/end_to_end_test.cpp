@@ -194,7 +194,8 @@ TEST_F(EndToEndTest, ShareLaysDownAnOutboxJobForTheApplication) {
   std::optional<Bytes> manifestText = file_io::readIfExists(job / "manifest.json");
   ASSERT_TRUE(manifestText);
   json::Value manifest = json::parse(*manifestText);
-  EXPECT_TRUE(jobs.front().ends_with("-" + json::requireString(manifest, "id"))) << jobs.front();
+  const std::string id = json::requireString(manifest, "id");
+  EXPECT_TRUE(jobs.front().ends_with("-" + id)) << jobs.front();
   EXPECT_EQ(manifest["files"], json::Value::array({"a.txt", "b.bin"}));
   Finished phoneKey = devices.runPhone({"key"});
   EXPECT_EQ(manifest["targetPubkeys"][0].get<std::string>() + "\n", phoneKey.output);

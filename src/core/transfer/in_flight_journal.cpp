@@ -100,7 +100,10 @@ InFlightJournal::InFlightJournal(std::optional<std::filesystem::path> fileURL)
 std::string InFlightJournal::journalKey(std::string_view name, std::int64_t size,
                                         std::string_view mime, std::string_view fingerprint) {
   std::string key = std::string(name) + "|" + std::to_string(size) + "|" + std::string(mime);
-  if (!fingerprint.empty()) key += "|" + std::string(fingerprint);
+  if (!fingerprint.empty()) {
+    key += '|';
+    key += fingerprint;
+  }
   return key;
 }
 

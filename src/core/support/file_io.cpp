@@ -73,11 +73,7 @@ namespace {
 // A complete copy of `bytes` under a temporary name beside `path`, flushed unless `cached`.
 std::filesystem::path writeTemporarySibling(const std::filesystem::path& path, ByteView bytes,
                                             mode_t mode, Durability durability) {
-  // Built by appending: g++ 12 at -O3 reports a false -Wrestrict for "." + a temporary string.
-  std::string hiddenName = ".";
-  hiddenName += path.filename().native();
-  hiddenName += ".XXXXXX";
-  std::string pattern = (path.parent_path() / hiddenName).string();
+  std::string pattern = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   FileDescriptor file(::mkostemp(name.data(), O_CLOEXEC));
@@ -117,6 +113,13 @@ bool writeAtomicallyIfAbsent(const std::filesystem::path& path, ByteView bytes, 
   if (result == 0) return true;
   if (error == EEXIST) return false;
   failWith(path, error);
+}
+
+void append(const std::filesystem::path& path, ByteView bytes, mode_t mode) {
+  FileDescriptor file(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, mode));
+  if (file.get() < 0) failWith(path, errno);
+  if (!writeAll(file.get(), bytes)) failWith(path, errno);
+  if (file.close() != 0) failWith(path, errno);
 }
 
 void createDirectories(const std::filesystem::path& path, mode_t mode) {

@@ -34,6 +34,10 @@ void writeAtomically(const std::filesystem::path& path, ByteView bytes, mode_t m
 // that appeared while writing), nothing changes and the result is false.
 bool writeAtomicallyIfAbsent(const std::filesystem::path& path, ByteView bytes, mode_t mode = 0600);
 
+// Appends `bytes` to the end of the file at `path` in one write, creating it with `mode` when
+// absent. For logs that only grow; a reader may see a partly written last line.
+void append(const std::filesystem::path& path, ByteView bytes, mode_t mode = 0600);
+
 // Creates the folder and its parents; a folder that already exists keeps its permissions.
 void createDirectories(const std::filesystem::path& path, mode_t mode = 0700);
 

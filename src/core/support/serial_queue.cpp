@@ -1,10 +1,10 @@
-#include "menu/models/serial_queue.h"
+#include "core/support/serial_queue.h"
 
 #include <exception>
 
 #include "core/support/log.h"
 
-namespace ferrytide::menu {
+namespace ferrytide {
 
 SerialQueue::SerialQueue(std::string label)
     : label_(std::move(label)), thread_([this] { work(); }) {}
@@ -44,4 +44,4 @@ void SerialQueue::work() {
   }
 }
 
-}  // namespace ferrytide::menu
+}  // namespace ferrytide

@@ -7,11 +7,11 @@
 #include <string>
 #include <thread>
 
-namespace ferrytide::menu {
+namespace ferrytide {
 
 // A worker thread that runs jobs one at a time in the order they were added: the file work of
-// a stored list leaves the main thread but its saves still reach the file in order.
-// Destruction runs the jobs still waiting (the last save of a list is never dropped), then ends.
+// a store leaves the caller's thread but its writes still reach the disk in order.
+// Destruction runs the jobs still waiting (the last save of a store is never dropped), then ends.
 class SerialQueue {
  public:
   explicit SerialQueue(std::string label);
@@ -35,4 +35,4 @@ class SerialQueue {
   std::thread thread_;
 };
 
-}  // namespace ferrytide::menu
+}  // namespace ferrytide

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "core/support/log.h"
+#include "core/support/serial_queue.h"
 #include "menu/models/main_thread.h"
-#include "menu/models/serial_queue.h"
 #include "menu/models/settings_value.h"
 
 namespace ferrytide::menu {

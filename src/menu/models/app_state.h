@@ -15,9 +15,11 @@
 #include "menu/models/receive_status.h"
 #include "menu/models/recent_files_store.h"
 
-namespace ferrytide::menu {
-
+namespace ferrytide {
 class SerialQueue;
+}  // namespace ferrytide
+
+namespace ferrytide::menu {
 
 // Where the application's state lives; the defaults are the user's folders.
 struct AppStateStorage {

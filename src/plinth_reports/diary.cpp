@@ -192,7 +192,7 @@ void Diary::startRun() {
   previousSteps_ = std::move(stored.steps);
   lastError_ = std::move(stored.lastError);
   steps_.clear();
-  writes_.run([this] { pruneLog(); });
+  writes_.run([this, now = clock_()] { pruneLog(now); });
 }
 
 Diary::Stored Diary::readAndResetRun() const {
@@ -206,10 +206,10 @@ Diary::Stored Diary::readAndResetRun() const {
 
 // Besides the old lines, drops what errorLog() would leave out anyway, so that a busy week
 // cannot grow the file without end.
-void Diary::pruneLog() const {
+void Diary::pruneLog(SystemClock::time_point now) const {
   std::optional<std::string> log = readText(file(kLogFile));
   if (!log) return;
-  std::string pruned = newestWholeLines(recentLines(*log, clock_(), logLifetime), maxErrorLogBytes);
+  std::string pruned = newestWholeLines(recentLines(*log, now, logLifetime), maxErrorLogBytes);
   if (pruned != *log) file_io::writeAtomically(file(kLogFile), ferrytide::asBytes(pruned));
 }
 

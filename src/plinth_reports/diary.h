@@ -68,7 +68,7 @@ class Diary {
 
   std::filesystem::path file(const char* name) const { return folder_ / name; }
   Stored readAndResetRun() const;
-  void pruneLog() const;
+  void pruneLog(std::chrono::system_clock::time_point now) const;
   void writeSteps(const std::vector<std::string>& steps) const;
   void writeLastError(const LastError& error) const;
   void appendLine(const std::string& line) const;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/support/json.h"
+#include "plinth_reports/test_report_config.h"
 #include "support/temp_dir.h"
 
 namespace plinth {
@@ -19,13 +20,7 @@ ReportDraft noDetails() {
 class ReportComposerTest : public ::testing::Test {
  protected:
   TempDir dir;
-  ReportConfig config{.url = "",
-                      .app = "",
-                      .key = "",
-                      .name = "Ferrytide",
-                      .version = "0.1.0",
-                      .build = "7",
-                      .folder = dir.path()};
+  ReportConfig config = testReportConfig("", dir.path());
   SystemFacts facts{"Debian GNU/Linux 12 (kernel 6.1; KDE, wayland; Qt 6.4.2)", "Framework Laptop"};
   Diary diary{dir.path(), [] {
                 return std::chrono::system_clock::time_point(std::chrono::seconds(1733480000));

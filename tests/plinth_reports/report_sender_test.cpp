@@ -5,6 +5,7 @@
 #include <asio.hpp>
 
 #include "core/support/json.h"
+#include "plinth_reports/test_report_config.h"
 #include "support/failure_text.h"
 #include "support/mock_http_server.h"
 #include "support/temp_dir.h"
@@ -26,15 +27,7 @@ OutgoingReport sampleReport() {
 
 class ReportSenderTest : public ::testing::Test {
  protected:
-  ReportConfig config(const std::string& url) const {
-    return ReportConfig{.url = url,
-                        .app = "ferrytide-test",
-                        .key = "secret",
-                        .name = "Ferrytide",
-                        .version = "0.1.0",
-                        .build = "7",
-                        .folder = dir.path()};
-  }
+  ReportConfig config(const std::string& url) const { return testReportConfig(url, dir.path()); }
   // Runs the coroutine to its end on a loop of the test's own.
   template <typename T>
   std::pair<T, std::string> run(asio::awaitable<T> work) {

@@ -16,8 +16,9 @@ struct ReceiveOptions {
 
 // `receive [--once] [--dir DIR] [--port N]`: the receiver in the foreground, one line per outcome,
 // until SIGINT or SIGTERM (which stop it cleanly: connections in flight finish first). A phone
-// that says it has forgotten this computer is removed from the peers file. --once takes one
-// file from the most recently paired phone and ends.
+// that says it has forgotten this computer is removed from the peers file. A phone paired or
+// forgotten while it runs counts from its next connection on. --once takes one file from the
+// most recently paired phone and ends.
 CLI::App* addReceiveCommand(CLI::App& parent, ReceiveOptions& options);
 int runReceiveCommand(const ReceiveOptions& options);
 

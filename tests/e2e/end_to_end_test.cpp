@@ -97,6 +97,29 @@ TEST_F(EndToEndTest, PhoneFileDroppedPartWayResumesToAnIdenticalFile) {
   EXPECT_EQ(fileDigest(devices.computerInbox() / "holiday.mov"), fileDigest(source));
 }
 
+TEST_F(EndToEndTest, PhonePairedOrForgottenWhileReceivingCountsFromItsNextConnection) {
+  ASSERT_NO_FATAL_FAILURE(devices.pairWithQrCode());
+  // The peers file changes while the receiver runs, as when the application pairs or forgets a
+  // phone.
+  std::filesystem::path peerFile = devices.computerData() / "Ferrytide" / "peer.json";
+  std::optional<Bytes> paired = file_io::readIfExists(peerFile);
+  ASSERT_TRUE(paired);
+  const Bytes noPhones = toBytes(R"({"peers": []})");
+  file_io::writeAtomically(peerFile, noPhones);
+  std::unique_ptr<ChildProcess> receiver = devices.startReceiver();
+  std::filesystem::path source = devices.makeFile("notes.txt", 1000);
+  EXPECT_NE(devices.runPhone({"send", source.string()}).exitStatus, 0);
+
+  file_io::writeAtomically(peerFile, *paired);
+  Finished afterPairing = devices.runPhone({"send", source.string()});
+  ASSERT_EQ(afterPairing.exitStatus, 0) << afterPairing.output;
+  EXPECT_TRUE(receiver->waitForOutput("file: ", kProcessTimeout)) << receiver->output();
+
+  file_io::writeAtomically(peerFile, noPhones);
+  EXPECT_NE(devices.runPhone({"send", source.string()}).exitStatus, 0);
+  EXPECT_EQ(namesIn(devices.computerInbox()), std::vector<std::string>{"notes.txt"});
+}
+
 TEST_F(EndToEndTest, SleepingPhoneIsWokenThroughFcmAndGetsTheFile) {
   ASSERT_NO_FATAL_FAILURE(devices.pairWithQrCode("phone-push-token"));
   ChildProcess fcm(devices.phone({"fcm-mock", "--port", "0"}), {});

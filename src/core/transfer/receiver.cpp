@@ -192,7 +192,7 @@ class Receiver::Connection {
       co_await wire_->sendLengthPrefixed(frame);
       co_return outcome::UnpairReplied{peerPubkey_};
     }
-    if (!containsKey(receiver_.expectedPeerPubkeys_, session.remoteStaticPublicKey)) {
+    if (!containsKey(hooks_.expectedPeerPubkeys, session.remoteStaticPublicKey)) {
       throw ReceiveError::unauthorizedPeer();
     }
 
@@ -403,12 +403,12 @@ Receiver::Receiver(asio::any_io_executor executor, crypto::X25519PrivateKey stat
                    ReceiverOptions options)
     : executor_(std::move(executor)),
       staticKey_(std::move(staticKey)),
-      expectedPeerPubkeys_(std::move(expectedPeerPubkeys)),
       downloadsDir_(std::move(downloadsDir)),
       port_(port),
       prologue_(std::move(prologue)),
       options_(std::move(options)),
       peerStore_(options_.peerStore ? *options_.peerStore : PeerStore()),
+      expectedPeerPubkeys_([keys = std::move(expectedPeerPubkeys)] { return keys; }),
       removedPeerPubkeys_([] { return std::vector<crypto::X25519PublicKey>{}; }),
       approveOffer_(
           [](std::string, std::int64_t, std::string) -> asio::awaitable<bool> { co_return true; }),
@@ -423,6 +423,11 @@ Receiver::Receiver(asio::any_io_executor executor, crypto::X25519PrivateKey stat
 
 Receiver::~Receiver() = default;
 
+void Receiver::setExpectedPeerPubkeys(ExpectedPeerPubkeys expectedPeerPubkeys) {
+  std::lock_guard guard(hooksLock_);
+  expectedPeerPubkeys_ = std::move(expectedPeerPubkeys);
+}
+
 void Receiver::setRemovedPeerPubkeys(RemovedPeerPubkeys removedPeerPubkeys) {
   std::lock_guard guard(hooksLock_);
   removedPeerPubkeys_ = std::move(removedPeerPubkeys);
@@ -434,14 +439,17 @@ void Receiver::setApproveOffer(ApproveOffer approveOffer) {
 }
 
 Receiver::Hooks Receiver::currentHooks() const {
+  ExpectedPeerPubkeys expected;
   RemovedPeerPubkeys removed;
   Hooks hooks;
   {
     std::lock_guard guard(hooksLock_);
+    expected = expectedPeerPubkeys_;
     removed = removedPeerPubkeys_;
     hooks.approveOffer = approveOffer_;
   }
-  // Called outside the lock: the application's function may take locks of its own.
+  // Called outside the lock: the application's functions may take locks of their own.
+  if (expected) hooks.expectedPeerPubkeys = expected();
   if (removed) hooks.removedPeerPubkeys = removed();
   return hooks;
 }

@@ -47,8 +47,8 @@ struct ReceiverOptions {
 // coroutine of its own: Noise XX as responder, the phone's key checked against the paired
 // phones, then one exchange (a file, a clipboard text or a control message).
 //
-// A receiver runs once: the application makes a new one whenever the set of usable phones
-// changes. It must outlive the coroutine of run().
+// A receiver runs once and must outlive the coroutine of run(). The phones it accepts can change
+// while it runs (setExpectedPeerPubkeys), without ending the transfers in flight.
 class Receiver {
  public:
   class Error : public ferrytide::Error {
@@ -76,6 +76,8 @@ class Receiver {
     std::function<void(const std::exception& error)> onError;
   };
 
+  // The paired phones, whose connections are accepted.
+  using ExpectedPeerPubkeys = std::function<std::vector<crypto::X25519PublicKey>()>;
   // Phones unpaired here that have not been told yet.
   using RemovedPeerPubkeys = std::function<std::vector<crypto::X25519PublicKey>()>;
   // Asked before a file is accepted: name, size, the phone's key in Base64.
@@ -95,8 +97,13 @@ class Receiver {
   Receiver(const Receiver&) = delete;
   Receiver& operator=(const Receiver&) = delete;
 
-  // Both are read once at the start of every connection. Defaults: nobody removed; every
-  // offer approved.
+  // From any thread. Each is read once at the start of every connection, so a change applies
+  // to the connections that start after it; one already past the key check goes on. The
+  // functions are called on the network thread, by several connections at once when the
+  // executor has several threads. Defaults: the keys given to the constructor; nobody removed;
+  // every offer approved. The application passes the new keys when its phones change:
+  // setExpectedPeerPubkeys([keys] { return keys; }).
+  void setExpectedPeerPubkeys(ExpectedPeerPubkeys expectedPeerPubkeys);
   void setRemovedPeerPubkeys(RemovedPeerPubkeys removedPeerPubkeys);
   void setApproveOffer(ApproveOffer approveOffer);
 
@@ -115,6 +122,7 @@ class Receiver {
  private:
   struct Listener;
   struct Hooks {
+    std::vector<crypto::X25519PublicKey> expectedPeerPubkeys;
     std::vector<crypto::X25519PublicKey> removedPeerPubkeys;
     ApproveOffer approveOffer;
   };
@@ -133,7 +141,6 @@ class Receiver {
 
   asio::any_io_executor executor_;
   crypto::X25519PrivateKey staticKey_;
-  std::vector<crypto::X25519PublicKey> expectedPeerPubkeys_;
   std::filesystem::path downloadsDir_;
   std::uint16_t port_;
   Bytes prologue_;
@@ -143,6 +150,7 @@ class Receiver {
   asio::thread_pool fileThreads_{kFileThreads};
 
   mutable std::mutex hooksLock_;
+  ExpectedPeerPubkeys expectedPeerPubkeys_;
   RemovedPeerPubkeys removedPeerPubkeys_;
   ApproveOffer approveOffer_;
 

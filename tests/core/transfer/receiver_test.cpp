@@ -21,6 +21,7 @@
 #include "core/channel/transport_framer.h"
 #include "core/channel/wire_connection.h"
 #include "core/support/base64.h"
+#include "core/transfer/receive_error.h"
 #include "support/failure_text.h"
 #include "support/receive_session.h"
 #include "support/temp_dir.h"
@@ -106,6 +107,25 @@ Task phoneSendsAndWaits(std::uint16_t port, crypto::X25519PrivateKey key,
   } catch (const WireConnection::Error&) {
   }
   co_await awaitClose(phone);
+}
+
+// Sends the offer and the first `headBytes`, then waits for `gate` before the rest and Done.
+Task phoneSendsFileInTwoParts(std::uint16_t port, crypto::X25519PrivateKey key, FileToSend file,
+                              std::size_t headBytes, std::shared_ptr<bool> headSent,
+                              std::shared_ptr<asio::steady_timer> gate) {
+  TestPhone phone(std::move(key));
+  co_await phone.connectAndHandshake(loopback(port));
+  const msg::FileOffer offer = file.offer();
+  co_await phone.offer(offer);
+  const ByteView head = ByteView(file.content).first(headBytes);
+  co_await phone.sendChunk(head);
+  *headSent = true;
+  co_await gate->async_wait(asTuple);
+  const ByteView rest = ByteView(file.content).subspan(headBytes);
+  co_await phone.sendChunk(rest);
+  const TransportMessage done = msg::Done{};
+  co_await phone.send(done);
+  co_await phone.hangUp();
 }
 
 // ---- the fixture
@@ -573,27 +593,37 @@ TEST_F(ReceiverTest, ReconnectTakesOverATransferFromAHangingConnection) {
   EXPECT_EQ(names(downloads.path()), std::vector<std::string>{"movie.bin"});
 }
 
+TEST_F(ReceiverTest, NewPhoneKeysCountFromTheNextConnectionWhileATransferInFlightGoesOn) {
+  startReceiver();
+  const FileToSend inFlight{"long.bin", patternBytes(40'000, 8), "T-keys-1"};
+  auto gate = std::make_shared<asio::steady_timer>(io, asio::steady_timer::time_point::max());
+  auto headSent = std::make_shared<bool>(false);
+  spawnPhone(phoneSendsFileInTwoParts(port(), phoneKey, inFlight, 10'000, headSent, gate));
+  ASSERT_TRUE(runUntil([&] { return *headSent; }));
+
+  // The sending phone is forgotten and another one paired while its file is on the way.
+  const crypto::X25519PrivateKey newPhone = crypto::X25519PrivateKey::generate();
+  receiver->setExpectedPeerPubkeys([key = newPhone.publicKey()] { return std::vector{key}; });
+  const FileToSend fromNewPhone{"new.bin", patternBytes(5'000, 9), "T-keys-2"};
+  spawnPhone(pairedPhoneSendsFile(port(), newPhone, fromNewPhone));
+  const msg::FileOffer lateOffer{"late.bin", 10, "application/octet-stream", "T-keys-3"};
+  spawnPhone(phoneSendsAndWaits(port(), phoneKey, {lateOffer}, 0));
+  ASSERT_TRUE(runUntil([&] { return phonesDone == 2 && files.size() == 1; }));
+  EXPECT_EQ(errors, std::vector<std::string>{ReceiveError::unauthorizedPeer().what()});
+
+  gate->cancel();
+  ASSERT_TRUE(runUntil([&] { return phonesDone == 3 && files.size() == 2; }));
+  EXPECT_EQ(*readFileBytes(downloads / "new.bin"), fromNewPhone.content);
+  EXPECT_EQ(*readFileBytes(downloads / "long.bin"), inFlight.content);
+  EXPECT_EQ(names(downloads.path()), (std::vector<std::string>{"long.bin", "new.bin"}));
+}
+
 TEST_F(ReceiverTest, StopRefusesNewPhonesAtOnceAndEndsAfterTheTransferInFlight) {
   startReceiver();
   const FileToSend file{"big.bin", patternBytes(40'000, 7), "T-stop"};
   auto gate = std::make_shared<asio::steady_timer>(io, asio::steady_timer::time_point::max());
   auto headSent = std::make_shared<bool>(false);
-  spawnPhone([](std::uint16_t port, crypto::X25519PrivateKey key, FileToSend sent,
-                std::shared_ptr<bool> sentHead, std::shared_ptr<asio::steady_timer> wait) -> Task {
-    TestPhone phone(std::move(key));
-    co_await phone.connectAndHandshake(loopback(port));
-    const msg::FileOffer offer = sent.offer();
-    co_await phone.offer(offer);
-    const ByteView head = ByteView(sent.content).first(10'000);
-    co_await phone.sendChunk(head);
-    *sentHead = true;
-    co_await wait->async_wait(asTuple);
-    const ByteView rest = ByteView(sent.content).subspan(10'000);
-    co_await phone.sendChunk(rest);
-    const TransportMessage done = msg::Done{};
-    co_await phone.send(done);
-    co_await phone.hangUp();
-  }(port(), phoneKey, file, headSent, gate));
+  spawnPhone(phoneSendsFileInTwoParts(port(), phoneKey, file, 10'000, headSent, gate));
   ASSERT_TRUE(runUntil([&] { return *headSent; }));
 
   const std::uint16_t listeningPort = port();

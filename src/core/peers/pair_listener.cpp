@@ -38,7 +38,7 @@ std::string describe(const tcp::endpoint& endpoint) {
 }  // namespace
 
 PairListener::Error PairListener::Error::listenerStartFailed(const std::string& reason) {
-  return Error(Kind::listenerStartFailed, "NWListener failed to start: " + reason);
+  return Error(Kind::listenerStartFailed, "listener failed to start: " + reason);
 }
 PairListener::Error PairListener::Error::connectionFailed(const std::string& reason) {
   return Error(Kind::connectionFailed, "incoming connection failed: " + reason);

@@ -7,7 +7,7 @@ namespace ferrytide {
 
 PairingError PairingError::randomBytesFailed(std::int32_t status) {
   return PairingError(Kind::randomBytesFailed,
-                      "SecRandomCopyBytes failed (" + std::to_string(status) + ")", status);
+                      "system random generator failed (" + std::to_string(status) + ")", status);
 }
 
 PairingError PairingError::encodingFailed(const std::string& errorText) {

@@ -14,8 +14,7 @@
 namespace ferrytide::QRRenderer {
 
 Error Error::filterFailed(std::string detail) {
-  return Error(Kind::filterFailed, "CIFilter.qrCodeGenerator produced no output",
-               std::move(detail));
+  return Error(Kind::filterFailed, "QR encoder produced no output", std::move(detail));
 }
 Error Error::renderFailed(std::string detail) {
   return Error(Kind::renderFailed, "CIContext.createCGImage failed", std::move(detail));

@@ -287,7 +287,7 @@ TEST(PairListenerTest, PortHeldByAnotherListenerFailsToStart) {
   std::uint16_t port = holder.port();
   Attempt second(kSecret, port, kLongTimeout);
   EXPECT_EQ(second.outcome(),
-            "NWListener failed to start: " + errorText(asio::error::address_in_use));
+            "listener failed to start: " + errorText(asio::error::address_in_use));
 }
 
 // A whole pairing: the computer mints a payload, the phone seals its introduction with the

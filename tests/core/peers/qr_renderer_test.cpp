@@ -141,7 +141,7 @@ TEST(QRRendererTest, FailuresCarryTheirKindAndText) {
       {"missing file", [&] { qr::decode(temp / "missing.png"); }, Kind::decodeFailed,
        "QR decode failed: " + (temp / "missing.png").string()},
       {"3000 bytes at level M", [] { qr::makeImage(Bytes(3000, 'a'), 1); }, Kind::filterFailed,
-       "CIFilter.qrCodeGenerator produced no output"},
+       "QR encoder produced no output"},
       {"missing folder", [&] { qr::writePNG(samplePayload(), temp / "missing" / "pair.png", 8); },
        Kind::pngFailed, "CGImageDestination PNG write failed"},
   };

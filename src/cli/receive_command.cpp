@@ -1,80 +1,18 @@
 #include "cli/receive_command.h"
 
-#include <sys/stat.h>
-
 #include <csignal>
 #include <cstdio>
-#include <mutex>
 #include <variant>
 
 #include "cli/pending_unpairs.h"
 #include "cli/receiver_pid_file.h"
-#include "core/support/base64.h"
+#include "core/peers/paired_phone_keys.h"
 #include "core/support/paths.h"
 #include "core/transfer/receive_transfer.h"
 #include "core/transfer/receiver.h"
 
 namespace ferrytide::cli {
 namespace {
-
-std::optional<crypto::X25519PublicKey> publicKeyOf(const PeerRecord& peer) {
-  std::optional<Bytes> raw = base64::decode(peer.peer_pubkey);
-  if (!raw) return std::nullopt;
-  try {
-    return crypto::X25519PublicKey::fromRaw(*raw);
-  } catch (const std::exception&) {
-    return std::nullopt;
-  }
-}
-
-// The keys of the phones in the peers file, read again only when the file changed: asked at
-// the start of every connection, so that a phone paired or forgotten meanwhile (by the
-// application, say) counts from its next connection on, for the cost of one stat.
-class PairedPhoneKeys {
- public:
-  explicit PairedPhoneKeys(PeerStore store) : store_(std::move(store)) {}
-
-  // Throws PeerStoreError when the changed file cannot be read.
-  std::vector<crypto::X25519PublicKey> current() {
-    std::lock_guard guard(lock_);
-    // An atomic replacement gives the file a new inode; the times and size catch the rest.
-    std::optional<FileStamp> stamp = stampOf(store_.fileURL());
-    if (!stamp || stamp != loadedStamp_) {
-      keys_.clear();
-      for (const PeerRecord& peer : store_.loadBook().peers) {
-        if (std::optional<crypto::X25519PublicKey> key = publicKeyOf(peer)) keys_.push_back(*key);
-      }
-      loadedStamp_ = stamp;
-    }
-    return keys_;
-  }
-
- private:
-  struct FileStamp {
-    dev_t device;
-    ino_t inode;
-    off_t size;
-    std::int64_t modifiedNs;
-    std::int64_t changedNs;
-    bool operator==(const FileStamp&) const = default;
-  };
-
-  // Nothing when the file cannot be examined (there is none, say): it is then read every time.
-  static std::optional<FileStamp> stampOf(const std::filesystem::path& file) {
-    struct stat info {};
-    if (::stat(file.c_str(), &info) != 0) return std::nullopt;
-    auto nanoseconds = [](const timespec& time) {
-      return std::int64_t{time.tv_sec} * 1'000'000'000 + time.tv_nsec;
-    };
-    return FileStamp{info.st_dev, info.st_ino, info.st_size, nanoseconds(info.st_mtim),
-                     nanoseconds(info.st_ctim)};
-  }
-
-  PeerStore store_;
-  std::mutex lock_;
-  std::optional<FileStamp> loadedStamp_;
-  std::vector<crypto::X25519PublicKey> keys_;
-};
 
 std::string nameOf(const PeerStore& store, const std::string& pubkey) {
   for (const PeerRecord& peer : store.loadBook().peers) {

@@ -57,7 +57,10 @@ QStringList FakeNotificationServer::GetCapabilities() {
   return {QStringLiteral("actions"), QStringLiteral("body"), QStringLiteral("sound")};
 }
 
-void FakeNotificationServer::CloseNotification(uint id) { close(id); }
+void FakeNotificationServer::CloseNotification(uint id) {
+  closedByClient_.push_back(id);
+  close(id);
+}
 
 void FakeNotificationServer::click(uint id, const QString& action) {
   emitSignal("ActionInvoked", {id, action});

@@ -31,6 +31,8 @@ class FakeNotificationServer : public QObject {
 
   const std::vector<Call>& calls() const { return calls_; }
   const std::vector<QStringList>& revealed() const { return revealed_; }
+  // The notices the client took away itself.
+  const std::vector<uint>& closedByClient() const { return closedByClient_; }
 
   void click(uint id, const QString& action);
   void close(uint id);
@@ -49,6 +51,7 @@ class FakeNotificationServer : public QObject {
   QDBusConnection bus_{QStringLiteral("")};
   std::vector<Call> calls_;
   std::vector<QStringList> revealed_;
+  std::vector<uint> closedByClient_;
   uint nextId_ = 1;
   QObject* fileManager_ = nullptr;
 };

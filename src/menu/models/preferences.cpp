@@ -203,7 +203,11 @@ QString Preferences::effectiveDeviceName() const {
 }
 
 std::map<QString, QByteArray> Preferences::pendingUnpairs() const {
-  QVariant stored = defaults_->value(key(Keys::pendingUnpairs));
+  return pendingUnpairs(*defaults_);
+}
+
+std::map<QString, QByteArray> Preferences::pendingUnpairs(const QSettings& settings) {
+  QVariant stored = settings.value(key(Keys::pendingUnpairs));
   if (stored.typeId() != QMetaType::QVariantMap) return {};
   std::map<QString, QByteArray> notices;
   QVariantMap map = stored.toMap();

@@ -109,6 +109,8 @@ class Preferences : public QObject {
   // Unpair notices not yet delivered: the phone's key to its stored record. Empty unless
   // every stored value is bytes.
   std::map<QString, QByteArray> pendingUnpairs() const;
+  // The same from any settings object: another thread reads through one of its own.
+  static std::map<QString, QByteArray> pendingUnpairs(const QSettings& settings);
 
  Q_SIGNALS:
   void copyReceivedTextChanged(bool value);

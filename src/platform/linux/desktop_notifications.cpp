@@ -3,6 +3,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QTimer>
 
 #include "core/support/log.h"
 
@@ -34,15 +35,37 @@ DesktopNotifications::DesktopNotifications(QDBusConnection bus, QObject* parent)
 void DesktopNotifications::post(const QString& key, const Notice& notice) {
   if (!bus_.isConnected()) {
     logInstead(notice, QStringLiteral("no session bus"));
+    QTimer::singleShot(0, this, [this, key] { Q_EMIT closed(key); });
     return;
   }
   Shown& shown = shown_[key];
   // Its id is still on the way: the replacement follows once it is known.
   if (shown.waitingForId) {
     shown.queued = notice;
+    shown.closeWhenKnown = false;
     return;
   }
   send(key, notice);
+}
+
+void DesktopNotifications::close(const QString& key) {
+  auto found = shown_.find(key);
+  if (found == shown_.end()) return;
+  if (found->second.waitingForId) {
+    found->second.queued.reset();
+    found->second.closeWhenKnown = true;
+    return;
+  }
+  closeOnServer(found->second.serverId);
+  shown_.erase(found);
+}
+
+void DesktopNotifications::closeOnServer(uint serverId) {
+  if (serverId == 0) return;
+  QDBusMessage call = QDBusMessage::createMethodCall(latin1(service), latin1(path), latin1(service),
+                                                     QStringLiteral("CloseNotification"));
+  call << serverId;
+  bus_.asyncCall(call, kCallTimeoutMs);
 }
 
 void DesktopNotifications::send(const QString& key, const Notice& notice) {
@@ -51,7 +74,7 @@ void DesktopNotifications::send(const QString& key, const Notice& notice) {
   QDBusMessage call = QDBusMessage::createMethodCall(latin1(service), latin1(path), latin1(service),
                                                      QStringLiteral("Notify"));
   call << QStringLiteral("Ferrytide") << shown.serverId << QStringLiteral("ferrytide")
-       << notice.summary << notice.body << notice.actions << notice.hints << int(-1);
+       << notice.summary << notice.body << notice.actions << notice.hints << notice.expireTimeoutMs;
   auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, kCallTimeoutMs), this);
   connect(watcher, &QDBusPendingCallWatcher::finished, this,
           [this, key, notice](QDBusPendingCallWatcher* finished) {
@@ -73,6 +96,11 @@ void DesktopNotifications::answered(const QString& key, std::optional<uint> serv
     shown.serverId = *serverId;
   } else {
     logInstead(notice, error);
+  }
+  if (shown.closeWhenKnown) {
+    if (serverId) closeOnServer(*serverId);
+    shown_.erase(key);
+    return;
   }
   if (shown.queued) {
     Notice next = std::move(*shown.queued);

@@ -30,6 +30,8 @@ class DesktopNotifications : public QObject {
     // Pairs of action key and label, as the server wants them.
     QStringList actions;
     QVariantMap hints;
+    // -1: as long as the server likes; 0: until the user or close() takes it away.
+    int expireTimeoutMs = -1;
   };
 
   explicit DesktopNotifications(QDBusConnection bus = QDBusConnection::sessionBus(),
@@ -37,6 +39,8 @@ class DesktopNotifications : public QObject {
 
   // Shows the notice, or replaces the one shown under `key`.
   void post(const QString& key, const Notice& notice);
+  // Takes the notice shown under `key` off the screen; `closed` is not emitted for it.
+  void close(const QString& key);
 
  Q_SIGNALS:
   // The user chose `action` on the notice posted under `key`.
@@ -54,9 +58,11 @@ class DesktopNotifications : public QObject {
     uint serverId = 0;  // 0 until the server has answered the first post
     bool waitingForId = false;
     std::optional<Notice> queued;  // a replacement posted while waiting
+    bool closeWhenKnown = false;    // closed while its id was on the way
   };
 
   void send(const QString& key, const Notice& notice);
+  void closeOnServer(uint serverId);
   void answered(const QString& key, std::optional<uint> serverId, const QString& error,
                 const Notice& notice);
   std::optional<QString> keyOf(uint serverId) const;

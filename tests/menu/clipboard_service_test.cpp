@@ -1,0 +1,115 @@
+#include "menu/services/clipboard_service.h"
+
+#include <gtest/gtest.h>
+
+#include "menu/loopback_phone.h"
+#include "menu/qt_wait.h"
+#include "menu/services/notifier.h"
+#include "support/child_process.h"
+#include "support/fake_notification_server.h"
+#include "support/fake_pasteboard.h"
+
+namespace ferrytide::menu {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::processEventsUntil;
+using testing::TempDir;
+
+std::string errorText(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& failure) {
+    return failure.what();
+  }
+}
+
+// `count` user-perceived characters of two UTF-16 units each: an e with a combining acute.
+QString accented(int count) { return QString::fromUtf8("e\xCC\x81").repeated(count); }
+
+class ClipboardServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(server.start()); }
+  void TearDown() override { server.stop(); }
+
+  static OneOffNetwork quickNetwork(const std::filesystem::path& folder) {
+    OneOffNetwork network{.keyVault = KeyVault(folder), .oneOff = {}};
+    network.oneOff.warmConnectTimeout = 300ms;
+    network.oneOff.replyWindow = 300ms;
+    network.oneOff.wake = [](std::string) -> asio::awaitable<void> {
+      throw SendError::network("no wake in tests");
+      co_return;
+    };
+    return network;
+  }
+  // The error's text, or empty for success.
+  std::string send(const QString& text, const PeerRecord& peer) {
+    std::optional<std::exception_ptr> result;
+    service.send(text, peer, QStringLiteral("Pixel"), [&](std::exception_ptr e) { result = e; });
+    EXPECT_TRUE(processEventsUntil([&] { return result.has_value(); }));
+    return result && *result ? errorText(*result) : std::string();
+  }
+
+  TempDir dir;
+  testing::FakeNotificationServer server;
+  Preferences prefs{QString::fromStdString((dir / "Ferrytide.conf").string())};
+  platform::DesktopNotifications notices;
+  Notifier notifier{prefs, notices, platform::DesktopLauncher()};
+  CoreRuntime runtime;
+  testing::FakePasteboard pasteboard;
+  ClipHistory history{dir / "data" / "clips.json"};
+  ClipboardService service{prefs,      history, notifier,
+                           pasteboard, runtime, quickNetwork(dir / "data")};
+};
+
+TEST_F(ClipboardServiceTest, SendsUpToTheLimitToThePhoneAndRecordsWhatWentOut) {
+  testing::LoopbackPhone phone(KeyVault(dir / "data").loadOrCreate().publicKey());
+  EXPECT_EQ(send({}, phone.record()), "There's nothing to send.");
+  EXPECT_EQ(send(accented(100'001), phone.record()), "That's too much text to send at once.");
+  PeerRecord away = phone.record();
+  away.peer_port = testing::freeLoopbackPort();
+  EXPECT_NE(send(u"hello"_qs, away), "");
+  EXPECT_TRUE(history.clips().empty()) << "refused and failed sends are not recorded";
+
+  QString longest = accented(100'000);
+  ASSERT_EQ(send(longest, phone.record()), "");
+  ASSERT_TRUE(processEventsUntil([&] { return phone.outcomes().size() == 1; }));
+  EXPECT_EQ(std::get<outcome::Clipboard>(phone.outcomes().front()).text, longest.toStdString());
+  ASSERT_EQ(history.clips().size(), 1u);
+  const Clip& sent = history.clips().front();
+  EXPECT_EQ(sent.text, longest);
+  EXPECT_EQ(sent.direction, Clip::Direction::outgoing);
+  EXPECT_EQ(sent.peerName, u"Pixel");
+  EXPECT_EQ(sent.peerPubkey, QString::fromStdString(phone.record().peer_pubkey));
+}
+
+TEST_F(ClipboardServiceTest, ReceivedTextIsCutCopiedWhenWantedAndEmptyTextOnlyAnnounced) {
+  std::vector<std::pair<QString, bool>> incoming;
+  service.onIncoming = [&](const Clip& clip, bool copied) {
+    incoming.emplace_back(clip.text, copied);
+  };
+  service.receive(QString(150'000, QLatin1Char('b')), u"Pixel"_qs, u"KEY"_qs);
+  ASSERT_EQ(pasteboard.written.size(), 1u);
+  EXPECT_EQ(pasteboard.written.back(), std::string(100'000, 'b'));
+  ASSERT_EQ(history.clips().size(), 1u);
+  EXPECT_EQ(history.clips().front().text.size(), 100'000);
+
+  prefs.setCopyReceivedText(false);
+  service.receive(u"second"_qs, u"Galaxy"_qs, std::nullopt);
+  service.receive(QString(), u"Galaxy"_qs, std::nullopt);
+  EXPECT_EQ(pasteboard.written.size(), 1u) << "copying was turned off";
+  ASSERT_EQ(history.clips().size(), 2u) << "an empty text is not kept";
+  EXPECT_EQ(history.clips().front().text, u"second");
+  EXPECT_EQ(history.clips().front().direction, Clip::Direction::incoming);
+  EXPECT_EQ(history.clips().front().peerPubkey, std::nullopt);
+
+  ASSERT_EQ(incoming.size(), 3u);
+  EXPECT_EQ(incoming[0], std::pair(QString(100'000, QLatin1Char('b')), true));
+  EXPECT_EQ(incoming[2], std::pair(QString(), false)) << "an empty text is still handed on";
+  ASSERT_TRUE(processEventsUntil([&] { return server.calls().size() == 3; }));
+  EXPECT_EQ(server.calls()[0].summary, u"Copied from Pixel");
+  EXPECT_EQ(server.calls()[2].summary, u"Text from Galaxy") << "and still announced";
+}
+
+}  // namespace
+}  // namespace ferrytide::menu

@@ -1,0 +1,194 @@
+#include "menu/services/peer_sync.h"
+
+#include <gtest/gtest.h>
+
+#include "core/support/file_io.h"
+#include "core/support/json.h"
+#include "menu/loopback_phone.h"
+#include "menu/models/app_state.h"
+#include "menu/qt_wait.h"
+#include "menu/services/notifier.h"
+#include "support/child_process.h"
+#include "support/fake_notification_server.h"
+
+namespace ferrytide::menu {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::LoopbackPhone;
+using testing::processEventsUntil;
+using testing::TempDir;
+
+OneOffNetwork quickNetwork(const std::filesystem::path& folder) {
+  OneOffNetwork network{.keyVault = KeyVault(folder), .oneOff = {}};
+  network.oneOff.warmConnectTimeout = 300ms;
+  network.oneOff.replyWindow = 300ms;
+  // No wake: a phone that is not reachable stays so.
+  network.oneOff.wake = [](std::string) -> asio::awaitable<void> {
+    throw SendError::network("no wake in tests");
+    co_return;
+  };
+  return network;
+}
+
+// A phone that nobody listens for.
+PeerRecord unreachable(const std::string& name, const std::string& key) {
+  PeerRecord peer = testing::phoneRecord(name, key, "127.0.0.1");
+  peer.peer_port = testing::freeLoopbackPort();
+  return peer;
+}
+
+bool heardUnpair(const LoopbackPhone& phone) {
+  return processEventsUntil([&] {
+    std::vector<ProcessOutcome> outcomes = phone.outcomes();
+    return outcomes.size() == 1 && std::holds_alternative<outcome::Unpair>(outcomes.front());
+  });
+}
+
+QString keyOf(const PeerRecord& peer) { return QString::fromStdString(peer.peer_pubkey); }
+
+class PeerSyncTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(server.start()); }
+  void TearDown() override { server.stop(); }
+
+  crypto::X25519PublicKey computerKey() const {
+    return network.keyVault.loadOrCreate().publicKey();
+  }
+  std::set<QString> pendingKeys() const {
+    std::set<QString> keys;
+    for (const auto& [key, record] : prefs.pendingUnpairs()) keys.insert(key);
+    return keys;
+  }
+  bool settled() {
+    return processEventsUntil([&] { return !sync.flushing(); });
+  }
+  void pair(const PeerRecord& peer) {
+    appState.store().upsert(peer);
+    appState.reloadPeers();
+  }
+
+  TempDir dir;
+  testing::FakeNotificationServer server;
+  Preferences prefs{QString::fromStdString((dir / "Ferrytide.conf").string())};
+  platform::DesktopNotifications notices;
+  Notifier notifier{prefs, notices, platform::DesktopLauncher()};
+  AppState appState{prefs,
+                    {.store = PeerStore(dir / "data"),
+                     .outbox = ShareOutbox(dir / "group"),
+                     .recentFilesFile = dir / "recent.json"}};
+  CoreRuntime runtime;
+  OneOffNetwork network = quickNetwork(dir / "data");
+  PeerSync sync{appState, notifier, runtime, network};
+};
+
+TEST_F(PeerSyncTest, NoticeWaitsForAnUnreachablePhoneAndIsDeliveredOnceItIsBack) {
+  crypto::X25519PrivateKey phoneKey = crypto::X25519PrivateKey::generate();
+  PeerRecord away = LoopbackPhone::recordOf(phoneKey, testing::freeLoopbackPort(), "Away");
+  pair(away);
+  appState.forget(appState.peers().front(), /*tellPeer=*/true);
+  ASSERT_TRUE(settled());
+  EXPECT_TRUE(appState.peers().empty());
+  EXPECT_EQ(pendingKeys(), std::set{keyOf(away)});
+
+  LoopbackPhone back(computerKey(),
+                     {.key = phoneKey, .port = static_cast<std::uint16_t>(away.peer_port)});
+  sync.flush();
+  ASSERT_TRUE(settled());
+  EXPECT_TRUE(pendingKeys().empty());
+  EXPECT_TRUE(heardUnpair(back));
+}
+
+TEST_F(PeerSyncTest, NoticesQueuedDuringAFlushFollowItAndAnUnpairAnswerCountsAsDone) {
+  LoopbackPhone pixel(computerKey());
+  LoopbackPhone galaxy(computerKey(), {.forgotComputer = true});
+  sync.queueUnpair(pixel.record("Pixel"));
+  ASSERT_TRUE(sync.flushing());
+  sync.queueUnpair(galaxy.record("Galaxy"));
+  ASSERT_TRUE(settled());
+  EXPECT_TRUE(pendingKeys().empty());
+  EXPECT_TRUE(heardUnpair(pixel));
+
+  // Paired again after it was forgotten: its old notice must not undo the new pairing.
+  LoopbackPhone again(computerKey());
+  pair(again.record("Again"));
+  sync.queueUnpair(again.record("Again"));
+  ASSERT_TRUE(settled());
+  EXPECT_TRUE(pendingKeys().empty());
+  EXPECT_TRUE(again.outcomes().empty());
+  EXPECT_EQ(appState.peers().size(), 1u);
+}
+
+TEST_F(PeerSyncTest, PhoneThatForgotThisComputerIsForgottenHereAndTheUserTold) {
+  PeerRecord pixel = testing::phoneRecord("Pixel", testing::kKeyA);
+  pair(pixel);
+  EXPECT_FALSE(sync.noteSendError(std::make_exception_ptr(SendError::network("down")), pixel));
+  EXPECT_TRUE(sync.noteSendError(std::make_exception_ptr(SendError::declined()), pixel));
+  EXPECT_EQ(appState.peers().size(), 1u);
+  EXPECT_TRUE(sync.noteSendError(std::make_exception_ptr(SendError::peerRemoved()), pixel));
+  EXPECT_TRUE(appState.peers().empty());
+  ASSERT_TRUE(processEventsUntil([&] { return server.calls().size() == 2; }));
+  EXPECT_EQ(server.calls()[0].summary, u"Pixel declined");
+  EXPECT_EQ(server.calls()[0].body, u"The file wasn't sent.");
+  EXPECT_EQ(server.calls()[1].summary, u"Pixel removed this computer");
+  EXPECT_EQ(server.calls()[1].body, u"Pair it again to send to it.");
+
+  pair(testing::phoneRecord("Galaxy", testing::kKeyB));
+  sync.handle(outcome::Unpair{testing::kKeyB});
+  EXPECT_TRUE(appState.peers().empty());
+  EXPECT_TRUE(pendingKeys().empty()) << "a phone that left by itself is not sent a notice";
+
+  // The receiver told this phone already, before the flush reached it.
+  sync.queueUnpair(unreachable("Gone", testing::kKeyC));
+  sync.handle(outcome::UnpairReplied{testing::kKeyC});
+  ASSERT_TRUE(settled());
+  EXPECT_TRUE(pendingKeys().empty());
+}
+
+TEST_F(PeerSyncTest, RenamesAreTidied) {
+  sync.renameSelf(QString::fromUtf8("  Studio   Desk\t\n top\u00a0 "));
+  EXPECT_EQ(prefs.deviceName(), u"Studio Desk top");
+  sync.renameSelf(QStringLiteral(" \t "));
+  EXPECT_EQ(prefs.deviceName(), u"Studio Desk top");
+  sync.renameSelf(QString(60, QLatin1Char('x')));
+  EXPECT_EQ(prefs.deviceName(), QString(40, QLatin1Char('x')));
+
+  PeerRecord pixel = testing::phoneRecord("Pixel", testing::kKeyB);
+  sync.renamePeer(pixel, QStringLiteral("Work phone"));
+  EXPECT_EQ(prefs.displayNames().value(keyOf(pixel)), u"Work phone");
+  sync.renamePeer(pixel, QStringLiteral("Pixel"));
+  EXPECT_FALSE(prefs.displayNames().contains(keyOf(pixel)));
+}
+
+TEST_F(PeerSyncTest, CommandLineQueueIsTakenOverThenDelivered) {
+  PeerRecord here = unreachable("Here", testing::kKeyA);
+  sync.queueUnpair(here);
+  ASSERT_TRUE(settled());
+
+  LoopbackPhone phone(computerKey());
+  PeerRecord fromTool = here;
+  fromTool.peer_hostname = "From the tool";
+  json::Value queued = {{here.peer_pubkey, fromTool.toJson()},
+                        {phone.record().peer_pubkey, phone.record().toJson()}};
+  std::filesystem::path file = dir / "pending-unpairs.json";
+  file_io::writeAtomically(file, asBytes(json::encodeCompact(queued)));
+  sync.adoptCommandLineQueue(file);
+  EXPECT_FALSE(std::filesystem::exists(file));
+  EXPECT_EQ(pendingKeys(), (std::set{keyOf(here), keyOf(phone.record())}));
+  QByteArray kept = prefs.pendingUnpairs().at(keyOf(here));
+  EXPECT_EQ(PeerRecord::fromJson(json::parse(kept.toStdString())), here)
+      << "a notice queued here stays as it is";
+
+  sync.flush();
+  ASSERT_TRUE(settled());
+  EXPECT_EQ(pendingKeys(), std::set{keyOf(here)});
+  EXPECT_TRUE(heardUnpair(phone));
+
+  file_io::writeAtomically(file, asBytes("{\"q83v\": {\"peer_pubkey\": 7}"));
+  sync.adoptCommandLineQueue(file);
+  EXPECT_TRUE(std::filesystem::exists(file)) << "a damaged queue is left for a person to look at";
+  EXPECT_EQ(pendingKeys(), std::set{keyOf(here)});
+}
+
+}  // namespace
+}  // namespace ferrytide::menu

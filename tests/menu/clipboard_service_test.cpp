@@ -6,6 +6,7 @@
 #include "menu/qt_wait.h"
 #include "menu/services/notifier.h"
 #include "support/child_process.h"
+#include "support/failure_text.h"
 #include "support/fake_notification_server.h"
 #include "support/fake_pasteboard.h"
 
@@ -16,14 +17,6 @@ using namespace std::chrono_literals;
 using testing::processEventsUntil;
 using testing::TempDir;
 
-std::string errorText(std::exception_ptr error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const std::exception& failure) {
-    return failure.what();
-  }
-}
-
 // `count` user-perceived characters of two UTF-16 units each: an e with a combining acute.
 QString accented(int count) { return QString::fromUtf8("e\xCC\x81").repeated(count); }
 
@@ -32,22 +25,12 @@ class ClipboardServiceTest : public ::testing::Test {
   void SetUp() override { ASSERT_TRUE(server.start()); }
   void TearDown() override { server.stop(); }
 
-  static OneOffNetwork quickNetwork(const std::filesystem::path& folder) {
-    OneOffNetwork network{.keyVault = KeyVault(folder), .oneOff = {}};
-    network.oneOff.warmConnectTimeout = 300ms;
-    network.oneOff.replyWindow = 300ms;
-    network.oneOff.wake = [](std::string) -> asio::awaitable<void> {
-      throw SendError::network("no wake in tests");
-      co_return;
-    };
-    return network;
-  }
   // The error's text, or empty for success.
   std::string send(const QString& text, const PeerRecord& peer) {
     std::optional<std::exception_ptr> result;
     service.send(text, peer, QStringLiteral("Pixel"), [&](std::exception_ptr e) { result = e; });
     EXPECT_TRUE(processEventsUntil([&] { return result.has_value(); }));
-    return result && *result ? errorText(*result) : std::string();
+    return result ? testing::failureText(*result) : std::string();
   }
 
   TempDir dir;
@@ -59,7 +42,7 @@ class ClipboardServiceTest : public ::testing::Test {
   testing::FakePasteboard pasteboard;
   ClipHistory history{dir / "data" / "clips.json"};
   ClipboardService service{prefs,      history, notifier,
-                           pasteboard, runtime, quickNetwork(dir / "data")};
+                           pasteboard, runtime, testing::quickOneOffNetwork(dir / "data")};
 };
 
 TEST_F(ClipboardServiceTest, SendsUpToTheLimitToThePhoneAndRecordsWhatWentOut) {

@@ -11,10 +11,25 @@
 #include "core/peers/peer_record.h"
 #include "core/support/base64.h"
 #include "core/transfer/receiver.h"
+#include "core/transfer/send_error.h"
+#include "menu/services/one_off_network.h"
 #include "support/temp_dir.h"
 #include "support/test_peers.h"
 
 namespace ferrytide::testing {
+
+// One-off sends with short time-outs and no wake: a phone that is not reachable stays so.
+inline menu::OneOffNetwork quickOneOffNetwork(const std::filesystem::path& keyFolder) {
+  using namespace std::chrono_literals;
+  menu::OneOffNetwork network{.keyVault = KeyVault(keyFolder), .oneOff = {}};
+  network.oneOff.warmConnectTimeout = 300ms;
+  network.oneOff.replyWindow = 300ms;
+  network.oneOff.wake = [](std::string) -> asio::awaitable<void> {
+    throw SendError::network("no wake in tests");
+    co_return;
+  };
+  return network;
+}
 
 struct LoopbackPhoneOptions {
   // The phone has forgotten the computer and answers it with Unpair.

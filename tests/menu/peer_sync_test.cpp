@@ -19,18 +19,6 @@ using testing::LoopbackPhone;
 using testing::processEventsUntil;
 using testing::TempDir;
 
-OneOffNetwork quickNetwork(const std::filesystem::path& folder) {
-  OneOffNetwork network{.keyVault = KeyVault(folder), .oneOff = {}};
-  network.oneOff.warmConnectTimeout = 300ms;
-  network.oneOff.replyWindow = 300ms;
-  // No wake: a phone that is not reachable stays so.
-  network.oneOff.wake = [](std::string) -> asio::awaitable<void> {
-    throw SendError::network("no wake in tests");
-    co_return;
-  };
-  return network;
-}
-
 // A phone that nobody listens for.
 PeerRecord unreachable(const std::string& name, const std::string& key) {
   PeerRecord peer = testing::phoneRecord(name, key, "127.0.0.1");
@@ -78,7 +66,7 @@ class PeerSyncTest : public ::testing::Test {
                      .outbox = ShareOutbox(dir / "group"),
                      .recentFilesFile = dir / "recent.json"}};
   CoreRuntime runtime;
-  OneOffNetwork network = quickNetwork(dir / "data");
+  OneOffNetwork network = testing::quickOneOffNetwork(dir / "data");
   PeerSync sync{appState, notifier, runtime, network};
 };
 

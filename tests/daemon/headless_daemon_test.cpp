@@ -1,0 +1,157 @@
+// `ferrytide --headless` as its own process against the phone emulator: what a paired phone
+// sends ends up in the save folder, the recent files, the clipboard and the clip history, with
+// one notice per batch of files; asking before receiving goes through a notification.
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+
+#include "core/support/json.h"
+#include "e2e/two_devices.h"
+#include "menu/qt_wait.h"
+#include "support/fake_notification_server.h"
+
+namespace ferrytide::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// What the folder holds; nothing when it was never made.
+std::vector<std::string> namesIn(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    names.push_back(entry.path().filename().string());
+  }
+  return names;
+}
+
+std::string readAll(const std::filesystem::path& file) {
+  std::ifstream in(file);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class HeadlessDaemonTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(notifications.start()) << "the fake notification server found no bus";
+    ASSERT_NO_FATAL_FAILURE(devices.pairWithQrCode());
+  }
+  void TearDown() override { notifications.stop(); }
+
+  std::unique_ptr<ChildProcess> startDaemon() {
+    auto daemon = std::make_unique<ChildProcess>(
+        std::vector<std::string>{FERRYTIDE_APP_PATH, "--headless", "--port",
+                                 std::to_string(devices.computerPort)},
+        devices.computerEnvironment);
+    EXPECT_TRUE(waitForOutput(*daemon, "Receiving on port " + std::to_string(devices.computerPort)))
+        << daemon->output();
+    return daemon;
+  }
+
+  // The daemon's calls to the notification server are answered by this process's event loop,
+  // so every wait keeps it running.
+  static bool waitForOutput(ChildProcess& child, const std::string& text) {
+    return processEventsUntil([&] { return contains(child.output(), text); }, kProcessTimeout);
+  }
+  static std::optional<int> waitForExit(ChildProcess& child) {
+    std::optional<int> status;
+    processEventsUntil([&] { return (status = child.waitForExit(0ms)).has_value(); },
+                       kProcessTimeout);
+    return status;
+  }
+  static Finished runPumping(std::vector<std::string> arguments, const Environment& environment) {
+    ChildProcess child(std::move(arguments), environment);
+    std::optional<int> status = waitForExit(child);
+    return {status.value_or(-1), child.output()};
+  }
+  Finished phone(std::vector<std::string> arguments) {
+    return runPumping(devices.phone(std::move(arguments)), {});
+  }
+
+  std::filesystem::path saveFolder() const {
+    return devices.root() / "computer-home" / "Downloads" / "Ferrytide";
+  }
+  std::filesystem::path stateFile(const std::string& name) const {
+    return devices.computerData() / "Ferrytide" / name;
+  }
+
+  FakeNotificationServer notifications;
+  TwoDevices devices;
+};
+
+TEST_F(HeadlessDaemonTest, FilesAndTextFromThePhoneBecomeFilesRecentRowsClipsAndNotices) {
+  std::unique_ptr<ChildProcess> daemon = startDaemon();
+  std::filesystem::path first = devices.makeFile("first.jpg", 300 * 1024);
+  std::filesystem::path second = devices.makeFile("second.pdf", 2 * 1024 * 1024 + 7);
+
+  Finished sent = phone({"send", first.string(), second.string()});
+  ASSERT_EQ(sent.exitStatus, 0) << sent.output << daemon->output();
+  EXPECT_EQ(fileDigest(saveFolder() / "first.jpg"), fileDigest(first));
+  EXPECT_EQ(fileDigest(saveFolder() / "second.pdf"), fileDigest(second));
+
+  Finished clip = phone({"clip", "from the phone ✓"});
+  ASSERT_EQ(clip.exitStatus, 0) << clip.output << daemon->output();
+  // Each of these is written a moment after the phone hears back.
+  std::filesystem::path clips = stateFile("clips.json");
+  EXPECT_TRUE(processEventsUntil([&] { return contains(readAll(clips), "from the phone ✓"); }))
+      << daemon->output();
+  auto clipboardText = [] {
+    return runToExit({"/usr/bin/xclip", "-selection", "clipboard", "-o"}, {}).output;
+  };
+  EXPECT_TRUE(processEventsUntil([&] { return clipboardText() == "from the phone ✓"; }))
+      << clipboardText();
+  auto recentRows = [&] {
+    std::string text = readAll(stateFile("recent-files.json"));
+    return text.empty() ? std::size_t{0} : json::parse(text).size();
+  };
+  EXPECT_TRUE(processEventsUntil([&] { return recentRows() == 2u; })) << recentRows();
+
+  // The two files share one notice, posted for the first and replaced for the second; the
+  // text has its own.
+  const auto& calls = notifications.calls();
+  ASSERT_TRUE(processEventsUntil([&] { return calls.size() >= 3u; })) << daemon->output();
+  ASSERT_EQ(calls.size(), 3u) << daemon->output();
+  EXPECT_EQ(calls[0].replacesId, 0u);
+  EXPECT_TRUE(calls[0].body.startsWith(QStringLiteral("first.jpg"))) << calls[0].body.toStdString();
+  EXPECT_EQ(calls[1].replacesId, calls[0].id);
+  EXPECT_TRUE(calls[1].body.contains(QStringLiteral("and 1 more"))) << calls[1].body.toStdString();
+  EXPECT_EQ(calls[2].summary, QStringLiteral("Copied from Pixel Test"));
+
+  daemon->signal(SIGTERM);
+  EXPECT_EQ(waitForExit(*daemon), 0) << daemon->output();
+}
+
+TEST_F(HeadlessDaemonTest, DeclinedOfferWritesNothingAndAForgottenPhoneIsNotEvenAsked) {
+  std::filesystem::path settings = devices.root() / "computer-config" / "Ferrytide" / "Ferrytide.conf";
+  std::filesystem::create_directories(settings.parent_path());
+  std::ofstream(settings) << "[General]\nferrytide.askBeforeReceiving=true\n";
+  std::unique_ptr<ChildProcess> daemon = startDaemon();
+  std::filesystem::path file = devices.makeFile("secret.zip", 64 * 1024);
+
+  ChildProcess send(devices.phone({"send", file.string()}), {});
+  ASSERT_TRUE(processEventsUntil([&] { return !notifications.calls().empty(); }, kProcessTimeout))
+      << daemon->output();
+  const FakeNotificationServer::Call question = notifications.calls().back();
+  EXPECT_EQ(question.summary, QStringLiteral("Pixel Test wants to send"));
+  ASSERT_TRUE(question.actions.contains(QStringLiteral("decline")));
+  notifications.click(question.id, QStringLiteral("decline"));
+  EXPECT_NE(waitForExit(send).value_or(0), 0) << send.output();
+  EXPECT_EQ(namesIn(saveFolder()), std::vector<std::string>{}) << daemon->output();
+
+  Finished forgot = runPumping(devices.cli({"forget", "Pixel"}), devices.computerEnvironment);
+  ASSERT_EQ(forgot.exitStatus, 0) << forgot.output;
+  std::size_t noticesBefore = notifications.calls().size();
+  Finished refused = phone({"send", file.string()});
+  EXPECT_NE(refused.exitStatus, 0) << refused.output;
+  EXPECT_EQ(notifications.calls().size(), noticesBefore) << daemon->output();
+  EXPECT_EQ(namesIn(saveFolder()), std::vector<std::string>{});
+}
+
+}  // namespace
+}  // namespace ferrytide::testing

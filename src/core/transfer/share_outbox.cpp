@@ -278,6 +278,38 @@ bool ShareOutbox::removeJob(const fs::path& jobFolder) const {
   return true;
 }
 
+std::optional<fs::path> ShareOutbox::keepAside(const fs::path& jobFolder) const {
+  auto root = outboxRoot();
+  if (!root || jobFolder.parent_path() != *root || isHidden(jobFolder) ||
+      !jobFolder.has_filename()) {
+    logger().warning("not a job folder, left alone: " + jobFolder.string());
+    return std::nullopt;
+  }
+  fs::path kept = *root / std::string(keptFolderName);
+  fs::path target = kept / jobFolder.filename();
+  std::error_code ec;
+  fs::create_directories(kept, ec);
+  if (!ec) fs::rename(jobFolder, target, ec);
+  if (ec) {
+    logger().warning("job not kept: " + jobFolder.string() + ": " + ec.message());
+    removeJob(jobFolder);
+    return std::nullopt;
+  }
+  pruneKeptJobs(kept);
+  return target;
+}
+
+void ShareOutbox::pruneKeptJobs(const fs::path& kept) {
+  std::vector<std::pair<fs::file_time_type, fs::path>> jobs;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(kept, ec)) {
+    jobs.emplace_back(entry.last_write_time(ec), entry.path());
+  }
+  if (jobs.size() <= keptJobsLimit) return;
+  std::sort(jobs.begin(), jobs.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+  for (std::size_t i = keptJobsLimit; i < jobs.size(); ++i) fs::remove_all(jobs[i].second, ec);
+}
+
 fs::path ShareOutbox::writeJob(const std::vector<fs::path>& files,
                                const std::vector<std::string>& targetPubkeys) const {
   auto root = outboxRoot();

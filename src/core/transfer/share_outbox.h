@@ -60,6 +60,8 @@ class ShareOutbox {
   static constexpr std::string_view outboxName = "Outbox";
   static constexpr std::string_view peersFileName = "peers.json";
   static constexpr std::string_view pendingMarkerName = ".pending";
+  static constexpr std::string_view keptFolderName = ".kept";
+  static constexpr std::size_t keptJobsLimit = 20;
   // A manifest lists file names; anything larger is not one of ours.
   static constexpr std::uintmax_t maxManifestBytes = 1024 * 1024;
 
@@ -128,6 +130,11 @@ class ShareOutbox {
   // even a folder that cannot be deleted entirely is never taken (and sent) again. Only
   // folders directly inside Outbox are touched. True when the job is out of the scan.
   bool removeJob(const std::filesystem::path& jobFolder) const;
+  // Takes the job out of the scan but keeps it, as Outbox/.kept/<job>, for a job that could
+  // not be sent for a reason the user has to look at. Only the newest `keptJobsLimit` kept
+  // jobs stay. The kept folder, or nothing when the job could not be moved (it is then
+  // removed, so that it is not taken again).
+  std::optional<std::filesystem::path> keepAside(const std::filesystem::path& jobFolder) const;
 
   // Lays down a job as a sharer does: a new job folder, a copy of each file (keeping its
   // name and modification time; a second file of the same name goes into a numbered
@@ -143,6 +150,8 @@ class ShareOutbox {
   void postPending() const;
 
  private:
+  static void pruneKeptJobs(const std::filesystem::path& kept);
+
   std::optional<std::filesystem::path> container_;
 };
 

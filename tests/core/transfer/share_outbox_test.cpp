@@ -242,6 +242,26 @@ TEST(ShareOutboxTest, RemovedJobIsGoneWithItsStrayFilesAndNothingElseIsTouched) 
   EXPECT_TRUE(outbox.removeJob(job));              // already gone
 }
 
+TEST(ShareOutboxTest, KeptJobLeavesTheScanWithItsFilesAndOnlyTheNewestStay) {
+  TempDir temp;
+  ShareOutbox outbox(temp / "container");
+  fs::path job = makeJob(outbox, "job", {"a.txt"});
+  EXPECT_EQ(outbox.keepAside(temp / "elsewhere"), std::nullopt);
+
+  std::optional<fs::path> kept = outbox.keepAside(job);
+  ASSERT_TRUE(kept.has_value());
+  EXPECT_EQ(readText(*kept / "a.txt"), "content of a.txt");
+  EXPECT_TRUE(outbox.pendingJobs().empty());
+
+  auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
+  fs::last_write_time(*kept, old);
+  for (std::size_t i = 0; i < ShareOutbox::keptJobsLimit; ++i) {
+    ASSERT_TRUE(outbox.keepAside(makeJob(outbox, "newer-" + std::to_string(i), {"b.txt"})));
+  }
+  EXPECT_FALSE(fs::exists(*kept)) << "the oldest kept job makes room";
+  EXPECT_EQ(entriesIn(kept->parent_path()), ShareOutbox::keptJobsLimit);
+}
+
 TEST(ShareOutboxTest, WrittenJobIsWhatTheReaderTakes) {
   TempDir temp;
   writeText(temp / "one" / "report.pdf", "first report");

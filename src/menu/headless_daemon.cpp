@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "core/support/paths.h"
+#include "menu/controllers/outbox_watcher.h"
 #include "menu/core_runtime.h"
 #include "menu/models/app_state.h"
 #include "menu/models/clip_history.h"
@@ -69,7 +70,8 @@ struct HeadlessDaemon::Parts {
         receiver(appState, runtime, {approval, notifier, clipboard, peerSync},
                  ReceiverControllerOptions{
                      .port = options.port, .keyVault = KeyVault(), .receiver = {}}),
-        peerWatch(appState) {}
+        peerWatch(appState),
+        outbox(appState, notifier, peerSync, runtime) {}
 
   Preferences prefs;
   platform::DesktopNotifications notices;
@@ -84,6 +86,7 @@ struct HeadlessDaemon::Parts {
   ReceiveApproval approval;
   ReceiverController receiver;
   PeerFileWatch peerWatch;
+  OutboxWatcher outbox;
 };
 
 HeadlessDaemon::HeadlessDaemon(Options options, QObject* parent)
@@ -92,8 +95,8 @@ HeadlessDaemon::HeadlessDaemon(Options options, QObject* parent)
 HeadlessDaemon::~HeadlessDaemon() = default;
 
 bool HeadlessDaemon::start() {
-  auto* instance = new platform::SingleInstance(QDBusConnection::sessionBus(),
-                                               QString::fromLatin1(platform::SingleInstance::busName), this);
+  auto* instance = new platform::SingleInstance(
+      QDBusConnection::sessionBus(), QString::fromLatin1(platform::SingleInstance::busName), this);
   if (!instance->claimFirst()) {
     if (std::optional<quint32> holder = instance->holderPid()) {
       say(QStringLiteral("ferrytide: already running as process %1").arg(*holder));
@@ -103,6 +106,7 @@ bool HeadlessDaemon::start() {
     return false;
   }
   parts_ = std::make_unique<Parts>(options_);
+  parts_->clipboard.clipboardAvailable = options_.clipboard;
   if (const std::optional<QString>& damaged = parts_->prefs.damagedNotice()) say(*damaged);
   connect(&parts_->appState, &AppState::receiveStatusChanged, this,
           [](const ReceiveStatus& status) {
@@ -117,6 +121,7 @@ bool HeadlessDaemon::start() {
   parts_->peerSync.adoptCommandLineQueue(paths::applicationSupportDirectory() /
                                          "pending-unpairs.json");
   parts_->peerSync.flush();
+  parts_->outbox.start();
   return true;
 }
 

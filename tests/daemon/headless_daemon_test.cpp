@@ -44,13 +44,15 @@ class HeadlessDaemonTest : public ::testing::Test {
   }
   void TearDown() override { notifications.stop(); }
 
-  std::unique_ptr<ChildProcess> startDaemon() {
+  // Started once it says whether it receives: `ready` is the start of that line.
+  std::unique_ptr<ChildProcess> startDaemon(const std::string& ready = "Receiving on port ") {
     auto daemon = std::make_unique<ChildProcess>(
         std::vector<std::string>{FERRYTIDE_APP_PATH, "--headless", "--port",
                                  std::to_string(devices.computerPort)},
         devices.computerEnvironment);
-    EXPECT_TRUE(waitForOutput(*daemon, "Receiving on port " + std::to_string(devices.computerPort)))
-        << daemon->output();
+    std::string expected =
+        ready == "Receiving on port " ? ready + std::to_string(devices.computerPort) : ready;
+    EXPECT_TRUE(waitForOutput(*daemon, expected)) << daemon->output();
     return daemon;
   }
 
@@ -128,7 +130,8 @@ TEST_F(HeadlessDaemonTest, FilesAndTextFromThePhoneBecomeFilesRecentRowsClipsAnd
 }
 
 TEST_F(HeadlessDaemonTest, DeclinedOfferWritesNothingAndAForgottenPhoneIsNotEvenAsked) {
-  std::filesystem::path settings = devices.root() / "computer-config" / "Ferrytide" / "Ferrytide.conf";
+  std::filesystem::path settings =
+      devices.root() / "computer-config" / "Ferrytide" / "Ferrytide.conf";
   std::filesystem::create_directories(settings.parent_path());
   std::ofstream(settings) << "[General]\nferrytide.askBeforeReceiving=true\n";
   std::unique_ptr<ChildProcess> daemon = startDaemon();
@@ -151,6 +154,37 @@ TEST_F(HeadlessDaemonTest, DeclinedOfferWritesNothingAndAForgottenPhoneIsNotEven
   EXPECT_NE(refused.exitStatus, 0) << refused.output;
   EXPECT_EQ(notifications.calls().size(), noticesBefore) << daemon->output();
   EXPECT_EQ(namesIn(saveFolder()), std::vector<std::string>{});
+}
+
+TEST_F(HeadlessDaemonTest, SharedFilesReachThePhoneAndAJobForAForgottenPhoneIsKeptAside) {
+  std::unique_ptr<ChildProcess> phoneServer = devices.startPhoneServer();
+  std::unique_ptr<ChildProcess> daemon = startDaemon();
+  std::filesystem::path report = devices.makeFile("report.pdf", 512 * 1024);
+  Finished shared = runPumping(devices.cli({"share", report.string(), "--to", "Pixel"}),
+                               devices.computerEnvironment);
+  ASSERT_EQ(shared.exitStatus, 0) << shared.output;
+  std::filesystem::path arrived = devices.phoneInbox() / "report.pdf";
+  ASSERT_TRUE(processEventsUntil([&] { return fileDigest(arrived) == fileDigest(report); },
+                                 kProcessTimeout))
+      << daemon->output() << phoneServer->output();
+  ASSERT_TRUE(processEventsUntil([&] { return !notifications.calls().empty(); }));
+  EXPECT_EQ(notifications.calls().back().summary, QStringLiteral("Sent report.pdf to Pixel Test"));
+  daemon->signal(SIGTERM);
+  ASSERT_EQ(waitForExit(*daemon), 0) << daemon->output();
+
+  // Shared while the application is not running, to a phone forgotten before it starts.
+  ASSERT_EQ(
+      runPumping(devices.cli({"share", report.string()}), devices.computerEnvironment).exitStatus,
+      0);
+  ASSERT_EQ(runPumping(devices.cli({"forget", "Pixel"}), devices.computerEnvironment).exitStatus,
+            0);
+  daemon = startDaemon("Not receiving: ");
+  ASSERT_TRUE(processEventsUntil([&] { return notifications.calls().size() >= 2; }))
+      << daemon->output();
+  EXPECT_EQ(notifications.calls().back().body,
+            QStringLiteral("No paired phone matched. Pair a phone, then share again."));
+  std::filesystem::path outbox = devices.computerData() / "group.com.quenfold.ferrytide" / "Outbox";
+  EXPECT_EQ(namesIn(outbox / ".kept").size(), 1u);
 }
 
 }  // namespace

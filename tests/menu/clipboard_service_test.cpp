@@ -80,18 +80,25 @@ TEST_F(ClipboardServiceTest, ReceivedTextIsCutCopiedWhenWantedAndEmptyTextOnlyAn
   prefs.setCopyReceivedText(false);
   service.receive(u"second"_qs, u"Galaxy"_qs, std::nullopt);
   service.receive(QString(), u"Galaxy"_qs, std::nullopt);
-  EXPECT_EQ(pasteboard.written.size(), 1u) << "copying was turned off";
-  ASSERT_EQ(history.clips().size(), 2u) << "an empty text is not kept";
-  EXPECT_EQ(history.clips().front().text, u"second");
+  prefs.setCopyReceivedText(true);
+  service.clipboardAvailable = false;
+  service.receive(u"no display"_qs, u"Galaxy"_qs, std::nullopt);
+  service.clipboardAvailable = true;
+  service.receive(u"third"_qs, u"Galaxy"_qs, std::nullopt);
+  EXPECT_EQ(pasteboard.written.size(), 2u) << "copying was turned off, then there was no clipboard";
+  ASSERT_EQ(history.clips().size(), 4u) << "an empty text is not kept";
+  EXPECT_EQ(history.clips().front().text, u"third");
   EXPECT_EQ(history.clips().front().direction, Clip::Direction::incoming);
   EXPECT_EQ(history.clips().front().peerPubkey, std::nullopt);
 
-  ASSERT_EQ(incoming.size(), 3u);
+  ASSERT_EQ(incoming.size(), 5u);
   EXPECT_EQ(incoming[0], std::pair(QString(100'000, QLatin1Char('b')), true));
   EXPECT_EQ(incoming[2], std::pair(QString(), false)) << "an empty text is still handed on";
-  ASSERT_TRUE(processEventsUntil([&] { return server.calls().size() == 3; }));
+  EXPECT_EQ(incoming[3], std::pair(u"no display"_qs, false));
+  ASSERT_TRUE(processEventsUntil([&] { return server.calls().size() == 5; }));
   EXPECT_EQ(server.calls()[0].summary, u"Copied from Pixel");
   EXPECT_EQ(server.calls()[2].summary, u"Text from Galaxy") << "and still announced";
+  EXPECT_EQ(server.calls()[3].summary, u"Text from Galaxy");
 }
 
 }  // namespace

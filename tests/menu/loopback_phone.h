@@ -85,6 +85,18 @@ class LoopbackPhone {
     peer.peer_port = port;
     return peer;
   }
+  // The names of the files received whole, sorted.
+  std::vector<std::string> savedFiles() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder_.path())) {
+      std::string name = entry.path().filename().string();
+      if (entry.is_regular_file() && name.find(".partial") == std::string::npos) {
+        names.push_back(name);
+      }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
   std::vector<ProcessOutcome> outcomes() const {
     std::lock_guard guard(lock_);
     return outcomes_;

@@ -50,7 +50,7 @@ void ClipboardService::send(const QString& text, const PeerRecord& peer, const Q
 void ClipboardService::receive(const QString& received, const QString& peerName,
                                const std::optional<QString>& pubkey) {
   QString text = cut(received, maxCharacters);
-  bool copied = prefs_.copyReceivedText();
+  bool copied = clipboardAvailable && prefs_.copyReceivedText();
   if (copied) pasteboard_.write(text.toStdString());
   Clip clip = Clip::make(text, Clip::Direction::incoming, peerName, pubkey);
   if (!text.isEmpty()) history_.insert(clip);

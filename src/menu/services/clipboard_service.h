@@ -50,6 +50,8 @@ class ClipboardService : public QObject {
 
   // Set by the popover: a clip that arrived, and whether it went on the clipboard.
   std::function<void(const Clip&, bool copied)> onIncoming;
+  // False without a display: received text is then neither copied nor announced as copied.
+  bool clipboardAvailable = true;
 
   // Sends the text to the phone and, once it went out, records it under `peerName`. `done`
   // runs on the main thread (at once for text that is refused) with ClipboardService::SendError,

@@ -4,6 +4,16 @@
 
 namespace ferrytide::menu {
 
+QString CoreRuntime::describe(std::exception_ptr failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::exception& error) {
+    return QString::fromStdString(error.what());
+  } catch (...) {
+    return QStringLiteral("unknown error");
+  }
+}
+
 struct CoreRuntime::Task::State {
   asio::cancellation_signal cancel;   // network thread only
   QPointer<QObject> owner;            // main thread only

@@ -3,6 +3,7 @@
 #include <QMetaObject>
 #include <QObject>
 #include <QPointer>
+#include <QString>
 #include <asio.hpp>
 #include <exception>
 #include <memory>
@@ -46,6 +47,9 @@ class CoreRuntime {
   CoreRuntime& operator=(const CoreRuntime&) = delete;
 
   asio::any_io_executor executor() { return io_.get_executor(); }
+
+  // The text of a failure that onFailed received: its what(), else "unknown error".
+  static QString describe(std::exception_ptr failure);
 
   // Runs `work` on the network thread. Its result goes to onResult(value) (onResult() for a
   // coroutine without a result) and its exception to onFailed(std::exception_ptr), both on

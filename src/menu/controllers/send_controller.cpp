@@ -28,16 +28,6 @@ const Logger kLog("send");
 
 QString text(const std::string& value) { return QString::fromStdString(value); }
 
-QString describe(std::exception_ptr failure) {
-  try {
-    std::rethrow_exception(failure);
-  } catch (const std::exception& error) {
-    return text(error.what());
-  } catch (...) {
-    return QStringLiteral("unknown error");
-  }
-}
-
 std::optional<SendError::Kind> sendErrorKind(std::exception_ptr failure) {
   try {
     std::rethrow_exception(failure);
@@ -275,7 +265,7 @@ void SendController::fileFailed(std::exception_ptr failure) {
   Run& run = *run_;
   if (run.cancelled()) return summarise();
   const PeerRecord phone = run.phones[run.phone];
-  const QString error = describe(failure);
+  const QString error = CoreRuntime::describe(failure);
   kLog.warning("send failed → " + run.names[run.phone].toStdString() + ": " + error.toStdString());
   const std::optional<SendError::Kind> kind = sendErrorKind(failure);
   if (kind == SendError::Kind::declined || kind == SendError::Kind::peerRemoved) {

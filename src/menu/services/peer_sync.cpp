@@ -45,16 +45,6 @@ std::optional<SendError::Kind> sendErrorKind(std::exception_ptr error) {
   }
 }
 
-std::string describe(std::exception_ptr error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const std::exception& failure) {
-    return failure.what();
-  } catch (...) {
-    return "unknown error";
-  }
-}
-
 // The command-line tool's queue file: {"<peer_pubkey>": {<the phone's record>}, ...}.
 std::vector<PeerRecord> decodeCommandLineQueue(const Bytes& content) {
   json::Value queue = json::parse(content);
@@ -181,7 +171,7 @@ void PeerSync::delivered(const QString& pubkey, std::exception_ptr failure) {
   if (!failure || sendErrorKind(failure) == SendError::Kind::peerRemoved) {
     removePending(pubkey);
   } else {
-    kLog.info("Unpair pending: " + describe(failure));
+    kLog.info("Unpair pending: " + CoreRuntime::describe(failure).toStdString());
   }
 }
 

@@ -21,16 +21,6 @@ const QString kNoUsablePeers = QStringLiteral("no usable peers (re-pair phones)"
 
 QString text(const std::string& value) { return QString::fromStdString(value); }
 
-QString describe(std::exception_ptr failure) {
-  try {
-    std::rethrow_exception(failure);
-  } catch (const std::exception& error) {
-    return text(error.what());
-  } catch (...) {
-    return QStringLiteral("unknown error");
-  }
-}
-
 asio::awaitable<void> runReceiver(std::shared_ptr<Receiver> receiver, Receiver::Callbacks callbacks) {
   co_await receiver->run(std::move(callbacks));
 }
@@ -133,7 +123,7 @@ void ReceiverController::run(const crypto::X25519PrivateKey& key,
   task_ = runtime_.start(
       this, runReceiver(receiver, callbacks(generation)),
       [this, generation] { runEnded(generation, QStringLiteral("listener stopped")); },
-      [this, generation](std::exception_ptr failure) { runEnded(generation, describe(failure)); });
+      [this, generation](std::exception_ptr failure) { runEnded(generation, CoreRuntime::describe(failure)); });
 }
 
 // Read on the network thread at the start of every connection: phones paired or forgotten

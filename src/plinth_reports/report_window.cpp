@@ -47,6 +47,12 @@ QLabel* heading(const QString& text, QWidget* parent) {
   return label;
 }
 
+// A red that reads on the palette's window colour, light or dark.
+QColor errorColour(const QPalette& palette) {
+  return palette.color(QPalette::Window).lightness() < 128 ? QColor(0xff, 0x7b, 0x72)
+                                                           : QColor(0xb3, 0x26, 0x1e);
+}
+
 QLabel* symbol(const QString& themeName, QStyle::StandardPixmap fallback, QWidget* parent) {
   auto* label = new QLabel(parent);
   QIcon icon = QIcon::fromTheme(themeName, parent->style()->standardIcon(fallback));
@@ -122,6 +128,9 @@ class ReportView : public QWidget {
 
     failure_ = named(wrapped(QString(), form), "failureLabel", QStringLiteral("Why sending failed"));
     failure_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    QPalette failurePalette = failure_->palette();
+    failurePalette.setColor(QPalette::WindowText, errorColour(failurePalette));
+    failure_->setPalette(failurePalette);
     column->addWidget(failure_);
 
     auto* buttons = new QHBoxLayout;
@@ -158,6 +167,7 @@ class ReportView : public QWidget {
     auto* page = new QWidget(this);
     page->setObjectName(QStringLiteral("sentPage"));
     auto* column = new QVBoxLayout(page);
+    column->setContentsMargins(0, 0, 0, 0);
     column->addStretch(1);
     column->addWidget(symbol(QStringLiteral("emblem-ok-symbolic"), QStyle::SP_DialogApplyButton, page));
     QLabel* title = named(heading(QStringLiteral("Sent to Ostrel"), page), "sentTitle",
@@ -193,8 +203,9 @@ class ReportView : public QWidget {
     auto* page = new QWidget(this);
     page->setObjectName(QStringLiteral("savedPage"));
     auto* column = new QVBoxLayout(page);
+    column->setContentsMargins(0, 0, 0, 0);
     column->addStretch(1);
-    column->addWidget(symbol(QStringLiteral("network-offline-symbolic"), QStyle::SP_DriveNetIcon, page));
+    column->addWidget(symbol(QStringLiteral("network-offline-symbolic"), QStyle::SP_MessageBoxInformation, page));
     QString titleText = QStringLiteral("Saved, it'll be sent when you're online");
     QLabel* title = named(heading(titleText, page), "savedTitle", titleText);
     title->setAlignment(Qt::AlignHCenter);

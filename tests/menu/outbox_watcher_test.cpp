@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "core/support/json.h"
+#include "menu/app_parts.h"
 #include "menu/loopback_phone.h"
 #include "menu/models/app_state.h"
 #include "menu/qt_wait.h"
 #include "menu/services/notifier.h"
 #include "menu/services/peer_sync.h"
 #include "support/child_process.h"
-#include "support/fake_notification_server.h"
 
 namespace ferrytide::menu {
 namespace {
@@ -20,18 +20,10 @@ using testing::LoopbackPhone;
 using testing::processEventsUntil;
 using testing::TempDir;
 
-class OutboxWatcherTest : public ::testing::Test {
+class OutboxWatcherTest : public ::testing::Test, protected testing::AppParts {
  protected:
-  void SetUp() override { ASSERT_TRUE(server.start()); }
-  void TearDown() override { server.stop(); }
+  void SetUp() override { ASSERT_TRUE(serverStarted); }
 
-  crypto::X25519PublicKey computerKey() const {
-    return network.keyVault.loadOrCreate().publicKey();
-  }
-  void pair(const PeerRecord& peer) {
-    appState.store().upsert(peer);
-    appState.reloadPeers();
-  }
   fs::path share(const std::vector<std::string>& names, std::vector<std::string> targets = {}) {
     std::vector<fs::path> files;
     for (const std::string& name : names) {
@@ -43,7 +35,7 @@ class OutboxWatcherTest : public ::testing::Test {
     return job;
   }
   // Title and body of every notice so far.
-  std::vector<std::pair<std::string, std::string>> notices() const {
+  std::vector<std::pair<std::string, std::string>> shown() const {
     std::vector<std::pair<std::string, std::string>> shown;
     for (const auto& call : server.calls()) {
       shown.emplace_back(call.summary.toStdString(), call.body.toStdString());
@@ -61,18 +53,7 @@ class OutboxWatcherTest : public ::testing::Test {
   }
   fs::path kept() const { return *outbox.outboxRoot() / ShareOutbox::keptFolderName; }
 
-  TempDir dir;
-  testing::FakeNotificationServer server;
-  Preferences prefs{QString::fromStdString((dir / "Ferrytide.conf").string())};
-  platform::DesktopNotifications notices_;
-  Notifier notifier{prefs, notices_, platform::DesktopLauncher()};
-  ShareOutbox outbox{dir / "group"};
-  AppState appState{
-      prefs,
-      {.store = PeerStore(dir / "data"), .outbox = outbox, .recentFilesFile = dir / "recent.json"}};
-  CoreRuntime runtime;
-  OneOffNetwork network = testing::quickOneOffNetwork(dir / "data");
-  PeerSync sync{appState, notifier, runtime, network};
+  ShareOutbox outbox{dir / "group"};  // the one the application state mirrors its phones to
 };
 
 TEST_F(OutboxWatcherTest, JobsWaitingAtStartAndOnesSharedDuringAPassAreAllSentInOrder) {
@@ -92,7 +73,7 @@ TEST_F(OutboxWatcherTest, JobsWaitingAtStartAndOnesSharedDuringAPassAreAllSentIn
   ASSERT_TRUE(processEventsUntil([&] { return phone.savedFiles().size() == 5; }, 20s))
       << phone.savedFiles().size();
   ASSERT_TRUE(processEventsUntil([&] { return passes == 2 && server.calls().size() == 4; }));
-  EXPECT_EQ(notices(),
+  EXPECT_EQ(shown(),
             (std::vector<std::pair<std::string, std::string>>{{"Sent a.txt to Pixel", ""},
                                                               {"Sent 2 files to Pixel", ""},
                                                               {"Sent d.txt to Pixel", ""},
@@ -115,7 +96,7 @@ TEST_F(OutboxWatcherTest, JobsThatCannotBeSentAreAnnouncedAndKeptAside) {
   watcher.start();
   ASSERT_TRUE(processEventsUntil([&] { return server.calls().size() == 3; }));
   std::set<std::string> bodies;
-  for (const auto& [title, body] : notices()) {
+  for (const auto& [title, body] : shown()) {
     EXPECT_EQ(title, "Not sent");
     bodies.insert(body);
   }
@@ -155,7 +136,7 @@ TEST_F(OutboxWatcherTest, PhonesThatMissFilesAreNamedAndOneThatForgotThisCompute
       failures.join(u'|').toStdString(),
       "Galaxy removed this computer.|Couldn't reach Away. Check that it's on the same Wi-Fi.");
   ASSERT_TRUE(processEventsUntil([&] {
-    for (const auto& [summary, body] : notices())
+    for (const auto& [summary, body] : shown())
       if (summary == title->toStdString()) return true;
     return false;
   })) << "the summary is also a notice";

@@ -12,6 +12,7 @@
 #include "core/peers/pair_wire.h"
 #include "core/peers/qr_renderer.h"
 #include "core/support/base64.h"
+#include "menu/app_parts.h"
 #include "menu/models/app_state.h"
 #include "menu/models/clip_history.h"
 #include "menu/qt_wait.h"
@@ -23,7 +24,6 @@
 #include "menu/services/receiver_controller.h"
 #include "plinth_reports/diary.h"
 #include "support/failure_text.h"
-#include "support/fake_notification_server.h"
 #include "support/fake_pasteboard.h"
 #include "support/temp_dir.h"
 #include "support/test_peers.h"
@@ -88,10 +88,10 @@ asio::awaitable<void> introduce(std::uint16_t port, Bytes secret, std::string pl
 
 // The pairing and the application's receiver on one loopback port, as the application wires
 // them; a phone paired earlier keeps the receiver listening.
-class PairControllerTest : public ::testing::Test {
+class PairControllerTest : public ::testing::Test, protected testing::AppParts {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(server.start());
+    ASSERT_TRUE(serverStarted);
     prefs.setSaveFolder(QString::fromStdString((dir / "inbox").string()));
     prefs.setDeviceName(QStringLiteral("Studio"));
     appState.requestStopReceiver = [this] { receiver.stop(); };
@@ -101,7 +101,6 @@ class PairControllerTest : public ::testing::Test {
     appState.reloadPeers();
     ASSERT_TRUE(listenedTimes(1));
   }
-  void TearDown() override { server.stop(); }
 
   PairControllerOptions options(std::chrono::milliseconds timeout = 10s) {
     return {.port = port,
@@ -150,23 +149,11 @@ class PairControllerTest : public ::testing::Test {
         .dump();
   }
 
-  TempDir dir;
   std::uint16_t port = freePort();
-  testing::FakeNotificationServer server;
-  Preferences prefs{QString::fromStdString((dir / "Ferrytide.conf").string())};
-  platform::DesktopNotifications notices;
-  Notifier notifier{prefs, notices, platform::DesktopLauncher()};
-  AppState appState{prefs,
-                    {.store = PeerStore(dir / "data"),
-                     .outbox = ShareOutbox(dir / "group"),
-                     .recentFilesFile = dir / "recent.json"}};
-  CoreRuntime runtime;
   QObject owner;
   testing::FakePasteboard pasteboard;
   ClipHistory history{dir / "data" / "clips.json"};
-  OneOffNetwork network{.keyVault = KeyVault(dir / "data"), .oneOff = {}};
   ClipboardService clipboard{prefs, history, notifier, pasteboard, runtime, network};
-  PeerSync sync{appState, notifier, runtime, network};
   NotificationApprovalPrompt prompt{notices};
   ReceiveApproval approval{prefs, prompt};
   ReceiverController receiver{

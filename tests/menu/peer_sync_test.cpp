@@ -4,12 +4,12 @@
 
 #include "core/support/file_io.h"
 #include "core/support/json.h"
+#include "menu/app_parts.h"
 #include "menu/loopback_phone.h"
 #include "menu/models/app_state.h"
 #include "menu/qt_wait.h"
 #include "menu/services/notifier.h"
 #include "support/child_process.h"
-#include "support/fake_notification_server.h"
 
 namespace ferrytide::menu {
 namespace {
@@ -35,14 +35,10 @@ bool heardUnpair(const LoopbackPhone& phone) {
 
 QString keyOf(const PeerRecord& peer) { return QString::fromStdString(peer.peer_pubkey); }
 
-class PeerSyncTest : public ::testing::Test {
+class PeerSyncTest : public ::testing::Test, protected testing::AppParts {
  protected:
-  void SetUp() override { ASSERT_TRUE(server.start()); }
-  void TearDown() override { server.stop(); }
+  void SetUp() override { ASSERT_TRUE(serverStarted); }
 
-  crypto::X25519PublicKey computerKey() const {
-    return network.keyVault.loadOrCreate().publicKey();
-  }
   std::set<QString> pendingKeys() const {
     std::set<QString> keys;
     for (const auto& [key, record] : prefs.pendingUnpairs()) keys.insert(key);
@@ -51,23 +47,6 @@ class PeerSyncTest : public ::testing::Test {
   bool settled() {
     return processEventsUntil([&] { return !sync.flushing(); });
   }
-  void pair(const PeerRecord& peer) {
-    appState.store().upsert(peer);
-    appState.reloadPeers();
-  }
-
-  TempDir dir;
-  testing::FakeNotificationServer server;
-  Preferences prefs{QString::fromStdString((dir / "Ferrytide.conf").string())};
-  platform::DesktopNotifications notices;
-  Notifier notifier{prefs, notices, platform::DesktopLauncher()};
-  AppState appState{prefs,
-                    {.store = PeerStore(dir / "data"),
-                     .outbox = ShareOutbox(dir / "group"),
-                     .recentFilesFile = dir / "recent.json"}};
-  CoreRuntime runtime;
-  OneOffNetwork network = testing::quickOneOffNetwork(dir / "data");
-  PeerSync sync{appState, notifier, runtime, network};
 };
 
 TEST_F(PeerSyncTest, NoticeWaitsForAnUnreachablePhoneAndIsDeliveredOnceItIsBack) {

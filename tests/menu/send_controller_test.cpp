@@ -7,13 +7,13 @@
 #include <fstream>
 #include <thread>
 
+#include "menu/app_parts.h"
 #include "menu/loopback_phone.h"
 #include "menu/models/app_state.h"
 #include "menu/qt_wait.h"
 #include "menu/services/notifier.h"
 #include "menu/services/peer_sync.h"
 #include "support/child_process.h"
-#include "support/fake_notification_server.h"
 
 namespace ferrytide::menu {
 namespace {
@@ -27,17 +27,16 @@ using SteadyClock = std::chrono::steady_clock;
 
 constexpr std::int64_t kMiB = 1'048'576;
 
-class SendControllerTest : public ::testing::Test {
+class SendControllerTest : public ::testing::Test, protected testing::AppParts {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(server.start());
+    ASSERT_TRUE(serverStarted);
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     QObject::connect(&controller, &SendController::phaseChanged,
                      [this](const SendPhase& phase) { phases.push_back(phase); });
     QObject::connect(&controller, &SendController::finished,
                      [this](const SendReport& report) { reports.push_back(report); });
   }
-  void TearDown() override { server.stop(); }
 
   SendControllerOptions options() {
     SendControllerOptions options;
@@ -53,14 +52,6 @@ class SendControllerTest : public ::testing::Test {
     options.file.wake = [this](std::string token) { return wake(std::move(token)); };
     options.clock = [this] { return clock(); };
     return options;
-  }
-  crypto::X25519PublicKey computerKey() const {
-    return KeyVault(dir / "data").loadOrCreate().publicKey();
-  }
-  PeerRecord pair(PeerRecord peer) {
-    appState.store().upsert(peer);
-    appState.reloadPeers();
-    return peer;
   }
   std::filesystem::path file(const std::string& name, std::int64_t size) {
     std::filesystem::create_directories(dir / "files");
@@ -81,17 +72,6 @@ class SendControllerTest : public ::testing::Test {
     co_return;
   }
 
-  TempDir dir;
-  testing::FakeNotificationServer server;
-  Preferences prefs{QString::fromStdString((dir / "Ferrytide.conf").string())};
-  platform::DesktopNotifications notices;
-  Notifier notifier{prefs, notices, platform::DesktopLauncher()};
-  AppState appState{prefs,
-                    {.store = PeerStore(dir / "data"),
-                     .outbox = ShareOutbox(dir / "group"),
-                     .recentFilesFile = dir / "recent.json"}};
-  CoreRuntime runtime;
-  PeerSync sync{appState, notifier, runtime, testing::quickOneOffNetwork(dir / "data")};
   std::function<SteadyClock::time_point()> clock = &SteadyClock::now;
   SendController controller{appState, sync, notifier, runtime, options()};
 

@@ -36,7 +36,7 @@ class PopoverModelTest : public ::testing::Test, protected testing::AppParts {
   }
 
   PopoverModelOptions options() {
-    PopoverModelOptions options{.send = {}, .network = network, .doneResetDelay = kDoneDelay};
+    PopoverModelOptions options{.send = {}, .doneResetDelay = kDoneDelay};
     options.send.keyVault = network.keyVault;
     options.send.journalFile = dir / "inflight.json";
     return options;

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "core/channel/key_vault.h"
-#include "core/transfer/clipboard_sender.h"
 #include "core/transfer/pasteboard_writer.h"
 #include "core/transfer/send_error.h"
 #include "menu/models/app_state.h"
@@ -22,16 +21,8 @@
 namespace ferrytide::menu {
 namespace {
 
-constexpr int kMaxCharacters = ClipboardService::maxCharacters;
-
 QString tabName(PopoverModel::Tab tab) {
   return tab == PopoverModel::Tab::clips ? QStringLiteral("clips") : QStringLiteral("files");
-}
-
-// At most the characters a clip may hold.
-QString cutToLimit(const QString& text) {
-  // A UTF-16 unit never holds more than one character, so a short text needs no counting.
-  return text.size() > kMaxCharacters ? Format::prefix(text, kMaxCharacters) : text;
 }
 
 // Only regular files (symbolic links followed): a folder is no file to send, and a pipe or a
@@ -57,7 +48,6 @@ PopoverModel::PopoverModel(AppState& appState, ClipboardService& clipboard, Peer
       clipboard_(clipboard),
       peerSync_(peerSync),
       runtime_(runtime),
-      network_(std::move(options.network)),
       send_(appState, peerSync, notifier, runtime, std::move(options.send)),
       tab_(prefs_.popoverTab() == QStringLiteral("clips") ? Tab::clips : Tab::files) {
   clipboard_.onIncoming = [this](const Clip& clip, bool copied) {
@@ -154,7 +144,7 @@ void PopoverModel::refreshCompose() {
   const PasteboardWriter::ReadResult clipboard = clipboard_.pasteboard().readForSend();
   switch (clipboard.kind) {
     case PasteboardWriter::ReadResult::Kind::text:
-      setComposeText(cutToLimit(QString::fromStdString(clipboard.text)));
+      setComposeText(ClipboardService::cutToLimit(QString::fromStdString(clipboard.text)));
       break;
     case PasteboardWriter::ReadResult::Kind::blockedSensitive:
       setComposeText({});
@@ -195,29 +185,7 @@ void PopoverModel::sendClip(const QString& text, bool recordInHistory) {
   auto done = [self, phone = *peer, name](std::exception_ptr failure) {
     if (self) self->textSent(failure, phone, name);
   };
-  if (recordInHistory) {
-    clipboard_.send(text, *peer, name, std::move(done));
-  } else {
-    sendUnrecorded(text, *peer, std::move(done));
-  }
-}
-
-void PopoverModel::sendUnrecorded(const QString& text, const PeerRecord& peer,
-                                  std::function<void(std::exception_ptr)> done) {
-  // The clipboard may have changed since the notice appeared; the limits of every clip hold.
-  if (text.isEmpty()) return done(std::make_exception_ptr(ClipboardService::SendError::empty()));
-  if (cutToLimit(text).size() < text.size()) {
-    return done(std::make_exception_ptr(ClipboardService::SendError::tooLong()));
-  }
-  std::optional<crypto::X25519PrivateKey> key;
-  try {
-    key = network_.keyVault.loadOrCreate();
-  } catch (...) {
-    return done(std::current_exception());
-  }
-  runtime_.start(
-      this, sendClipboard(text.toStdString(), peer, *key, "text/plain", network_.oneOff),
-      [done] { done(nullptr); }, [done](std::exception_ptr failure) { done(failure); });
+  clipboard_.send(text, *peer, name, std::move(done), recordInHistory);
 }
 
 void PopoverModel::textSent(std::exception_ptr failure, const PeerRecord& peer,

@@ -14,7 +14,6 @@
 #include "menu/controllers/send_phase.h"
 #include "menu/core_runtime.h"
 #include "menu/models/clip.h"
-#include "menu/services/one_off_network.h"
 
 namespace ferrytide::menu {
 
@@ -27,9 +26,6 @@ class Preferences;
 struct PopoverModelOptions {
   // The file sends started from the popover (and the tray icon's drops).
   SendControllerOptions send;
-  // Key and time-outs of "Send anyway", which goes out without the clipboard service so that
-  // the secret stays out of the clip history.
-  OneOffNetwork network;
   // How long a finished send keeps showing its result.
   std::chrono::milliseconds doneResetDelay = std::chrono::seconds(8);
 };
@@ -166,8 +162,6 @@ class PopoverModel : public QObject {
 
  private:
   void sendClip(const QString& text, bool recordInHistory);
-  void sendUnrecorded(const QString& text, const PeerRecord& peer,
-                      std::function<void(std::exception_ptr)> done);
   void textSent(std::exception_ptr failure, const PeerRecord& peer, const QString& name);
   QString failureMessage(std::exception_ptr failure, const PeerRecord& peer, const QString& name);
   void phaseChanged(const SendPhase& phase);
@@ -181,7 +175,6 @@ class PopoverModel : public QObject {
   ClipboardService& clipboard_;
   PeerSync& peerSync_;
   CoreRuntime& runtime_;
-  OneOffNetwork network_;
   SendController send_;
   Tab tab_ = Tab::files;
   std::optional<Notice> notice_;

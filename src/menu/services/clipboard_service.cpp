@@ -4,16 +4,6 @@
 #include "menu/services/notifier.h"
 
 namespace ferrytide::menu {
-namespace {
-
-// At most `count` user-perceived characters; anything longer cut there.
-QString cut(const QString& text, int count) {
-  // A UTF-16 unit never holds more than one character, so a short text needs no counting.
-  return text.size() > count ? Format::prefix(text, count) : text;
-}
-
-}  // namespace
-
 ClipboardService::ClipboardService(Preferences& prefs, ClipHistory& history, Notifier& notifier,
                                    PasteboardWriter& pasteboard, CoreRuntime& runtime,
                                    Network network, QObject* parent)
@@ -25,10 +15,15 @@ ClipboardService::ClipboardService(Preferences& prefs, ClipHistory& history, Not
       runtime_(runtime),
       network_(std::move(network)) {}
 
+QString ClipboardService::cutToLimit(const QString& text) {
+  // A UTF-16 unit never holds more than one character, so a short text needs no counting.
+  return text.size() > maxCharacters ? Format::prefix(text, maxCharacters) : text;
+}
+
 void ClipboardService::send(const QString& text, const PeerRecord& peer, const QString& peerName,
-                            SendDone done) {
+                            SendDone done, bool recordInHistory) {
   if (text.isEmpty()) return done(std::make_exception_ptr(SendError::empty()));
-  if (cut(text, maxCharacters).size() < text.size()) {
+  if (cutToLimit(text).size() < text.size()) {
     return done(std::make_exception_ptr(SendError::tooLong()));
   }
   std::optional<crypto::X25519PrivateKey> key;
@@ -39,9 +34,11 @@ void ClipboardService::send(const QString& text, const PeerRecord& peer, const Q
   }
   runtime_.start(
       this, sendClipboard(text.toStdString(), peer, *key, "text/plain", network_.oneOff),
-      [this, text, peer, peerName, done] {
-        history_.insert(Clip::make(text, Clip::Direction::outgoing, peerName,
-                                   QString::fromStdString(peer.peer_pubkey)));
+      [this, text, peer, peerName, done, recordInHistory] {
+        if (recordInHistory) {
+          history_.insert(Clip::make(text, Clip::Direction::outgoing, peerName,
+                                     QString::fromStdString(peer.peer_pubkey)));
+        }
         done(nullptr);
       },
       [done](std::exception_ptr failure) { done(failure); });
@@ -49,7 +46,7 @@ void ClipboardService::send(const QString& text, const PeerRecord& peer, const Q
 
 void ClipboardService::receive(const QString& received, const QString& peerName,
                                const std::optional<QString>& pubkey) {
-  QString text = cut(received, maxCharacters);
+  QString text = cutToLimit(received);
   bool copied = clipboardAvailable && prefs_.copyReceivedText();
   if (copied) pasteboard_.write(text.toStdString());
   Clip clip = Clip::make(text, Clip::Direction::incoming, peerName, pubkey);

@@ -53,11 +53,16 @@ class ClipboardService : public QObject {
   // False without a display: received text is then neither copied nor announced as copied.
   bool clipboardAvailable = true;
 
-  // Sends the text to the phone and, once it went out, records it under `peerName`. `done`
+  // At most maxCharacters user-perceived characters; anything longer cut there.
+  static QString cutToLimit(const QString& text);
+
+  // Sends the text to the phone and, once it went out, records it under `peerName` (unless
+  // `recordInHistory` is false: a secret sent anyway stays out of the history). `done`
   // runs on the main thread (at once for text that is refused) with ClipboardService::SendError,
   // KeyVault::Error or the one-off send's ferrytide::SendError; not at all when the service is
   // gone first.
-  void send(const QString& text, const PeerRecord& peer, const QString& peerName, SendDone done);
+  void send(const QString& text, const PeerRecord& peer, const QString& peerName, SendDone done,
+            bool recordInHistory = true);
   // Text a phone sent: cut to the limit, put on the clipboard when the user wants that,
   // recorded unless empty, announced, and handed to onIncoming.
   void receive(const QString& text, const QString& peerName, const std::optional<QString>& pubkey);

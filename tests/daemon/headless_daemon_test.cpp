@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <fstream>
 
 #include "core/support/json.h"
 #include "e2e/two_devices.h"
@@ -16,25 +15,6 @@ namespace ferrytide::testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-bool contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
-// What the folder holds; nothing when it was never made.
-std::vector<std::string> namesIn(const std::filesystem::path& folder) {
-  std::vector<std::string> names;
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-    names.push_back(entry.path().filename().string());
-  }
-  return names;
-}
-
-std::string readAll(const std::filesystem::path& file) {
-  std::ifstream in(file);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 class HeadlessDaemonTest : public ::testing::Test {
  protected:
@@ -101,7 +81,7 @@ TEST_F(HeadlessDaemonTest, FilesAndTextFromThePhoneBecomeFilesRecentRowsClipsAnd
   ASSERT_EQ(clip.exitStatus, 0) << clip.output << daemon->output();
   // Each of these is written a moment after the phone hears back.
   std::filesystem::path clips = stateFile("clips.json");
-  EXPECT_TRUE(processEventsUntil([&] { return contains(readAll(clips), "from the phone ✓"); }))
+  EXPECT_TRUE(processEventsUntil([&] { return contains(readText(clips), "from the phone ✓"); }))
       << daemon->output();
   auto clipboardText = [] {
     return runToExit({"/usr/bin/xclip", "-selection", "clipboard", "-o"}, {}).output;
@@ -109,7 +89,7 @@ TEST_F(HeadlessDaemonTest, FilesAndTextFromThePhoneBecomeFilesRecentRowsClipsAnd
   EXPECT_TRUE(processEventsUntil([&] { return clipboardText() == "from the phone ✓"; }))
       << clipboardText();
   auto recentRows = [&] {
-    std::string text = readAll(stateFile("recent-files.json"));
+    std::string text = readText(stateFile("recent-files.json"));
     return text.empty() ? std::size_t{0} : json::parse(text).size();
   };
   EXPECT_TRUE(processEventsUntil([&] { return recentRows() == 2u; })) << recentRows();
@@ -132,8 +112,7 @@ TEST_F(HeadlessDaemonTest, FilesAndTextFromThePhoneBecomeFilesRecentRowsClipsAnd
 TEST_F(HeadlessDaemonTest, DeclinedOfferWritesNothingAndAForgottenPhoneIsNotEvenAsked) {
   std::filesystem::path settings =
       devices.root() / "computer-config" / "Ferrytide" / "Ferrytide.conf";
-  std::filesystem::create_directories(settings.parent_path());
-  std::ofstream(settings) << "[General]\nferrytide.askBeforeReceiving=true\n";
+  writeText(settings, "[General]\nferrytide.askBeforeReceiving=true\n");
   std::unique_ptr<ChildProcess> daemon = startDaemon();
   std::filesystem::path file = devices.makeFile("secret.zip", 64 * 1024);
 

@@ -16,20 +16,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-bool contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
-std::vector<std::string> namesIn(const std::filesystem::path& folder) {
-  std::vector<std::string> names;
-  if (!std::filesystem::exists(folder)) return names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 class EndToEndTest : public ::testing::Test {
  protected:
   TwoDevices devices;

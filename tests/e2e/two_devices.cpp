@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "core/support/crypto.h"
 #include "core/support/file_io.h"
 
@@ -41,9 +43,9 @@ void TwoDevices::pairWithQrCode(const std::string& phoneToken) {
                         computerEnvironment);
   ASSERT_TRUE(computer.waitForOutput("Waiting up to", kProcessTimeout)) << computer.output();
 
-  std::vector<std::string> pair = {"pair",   "--qr",   png,         "--host",
-                                   "127.0.0.1", "--port", std::to_string(phonePort),
-                                   "--ip",   "127.0.0.1", "--name",  "Pixel Test"};
+  std::vector<std::string> pair = {
+      "pair", "--qr",      png,      "--host",    "127.0.0.1", "--port", std::to_string(phonePort),
+      "--ip", "127.0.0.1", "--name", "Pixel Test"};
   if (!phoneToken.empty()) pair.insert(pair.end(), {"--token", phoneToken});
   Finished phoneSide = runPhone(pair);
   ASSERT_EQ(phoneSide.exitStatus, 0) << phoneSide.output;
@@ -64,8 +66,13 @@ std::unique_ptr<ChildProcess> TwoDevices::startReceiver() const {
 }
 
 std::unique_ptr<ChildProcess> TwoDevices::startPhoneServer(std::vector<std::string> options) const {
-  std::vector<std::string> arguments = {"serve", "--bind", "127.0.0.1", "--port",
-                                        std::to_string(phonePort), "--dir", phoneInbox().string()};
+  std::vector<std::string> arguments = {"serve",
+                                        "--bind",
+                                        "127.0.0.1",
+                                        "--port",
+                                        std::to_string(phonePort),
+                                        "--dir",
+                                        phoneInbox().string()};
   arguments.insert(arguments.end(), options.begin(), options.end());
   auto server = std::make_unique<ChildProcess>(phone(arguments), Environment{});
   bool asleep = std::find(options.begin(), options.end(), "--asleep") != options.end();
@@ -78,6 +85,20 @@ std::filesystem::path TwoDevices::makeFile(const std::string& name, std::size_t 
   std::filesystem::path file = folder_ / name;
   file_io::writeAtomically(file, crypto::randomBytes(size), 0644);
   return file;
+}
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+std::vector<std::string> namesIn(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  if (!std::filesystem::exists(folder)) return names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 std::string fileDigest(const std::filesystem::path& file) {

@@ -53,6 +53,11 @@ class TwoDevices {
   TempDir folder_;
 };
 
+bool contains(const std::string& text, const std::string& part);
+
+// The names in a folder, sorted; none when the folder was never made.
+std::vector<std::string> namesIn(const std::filesystem::path& folder);
+
 // The SHA-256 of a file's content, in hex.
 std::string fileDigest(const std::filesystem::path& file);
 

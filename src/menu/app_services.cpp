@@ -1,0 +1,66 @@
+#include "menu/app_services.h"
+
+#include "core/support/paths.h"
+#include "platform/linux/desktop_launcher.h"
+#include "platform/linux/system_pasteboard.h"
+
+namespace ferrytide::menu {
+namespace {
+
+// Without a display there is no clipboard: received text is kept in the clip history and
+// announced, and nothing is copied.
+class NoClipboard final : public PasteboardWriter {
+ public:
+  PasteboardTypes declaredTypes() override { return {}; }
+  std::string read() override { return {}; }
+  void write(std::string /*text*/) override {}
+};
+
+std::unique_ptr<PasteboardWriter> makePasteboard(bool clipboard) {
+  if (clipboard) return std::make_unique<platform::SystemPasteboard>();
+  return std::make_unique<NoClipboard>();
+}
+
+}  // namespace
+
+AppServices::AppServices(const AppServicesOptions& options)
+    : pasteboard(makePasteboard(options.clipboard)),
+      notifier(prefs, notices, platform::DesktopLauncher()),
+      appState(prefs),
+      clipboard(prefs, history, notifier, *pasteboard, runtime),
+      peerSync(appState, notifier, runtime),
+      prompt(notices),
+      approval(prefs, prompt),
+      receiver(appState, runtime, {approval, notifier, clipboard, peerSync},
+               ReceiverControllerOptions{
+                   .port = options.port, .keyVault = KeyVault(), .receiver = {}}),
+      peerWatch(appState),
+      outbox(appState, notifier, peerSync, runtime) {
+  clipboard.clipboardAvailable = options.clipboard;
+}
+
+AppServices::~AppServices() {
+  appState.requestStopReceiver = nullptr;
+  appState.requestStartReceiver = nullptr;
+}
+
+void AppServices::connectReceiverToState() {
+  appState.requestStopReceiver = [this] { receiver.stop(); };
+  appState.requestStartReceiver = [this] { receiver.start(); };
+}
+
+void AppServices::flushPeerSync() {
+  // Where `ferrytide-cli forget` queues the notices it could not deliver.
+  peerSync.adoptCommandLineQueue(paths::applicationSupportDirectory() / "pending-unpairs.json");
+  peerSync.flush();
+}
+
+void AppServices::finish(const std::function<void()>& done) {
+  appState.requestStartReceiver = nullptr;
+  receiver.stop();
+  if (receiver.runsInFlight() == 0) return done();
+  QObject::connect(&receiver, &ReceiverController::idle, &receiver, done,
+                   Qt::SingleShotConnection);
+}
+
+}  // namespace ferrytide::menu

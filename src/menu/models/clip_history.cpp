@@ -71,6 +71,12 @@ void ClipHistory::insert(const Clip& clip) {
   scheduleSave();
 }
 
+void ClipHistory::clear() {
+  clips_.clear();
+  Q_EMIT clipsChanged(clips_);
+  scheduleSave();
+}
+
 std::optional<Clip> ClipHistory::clipOnClipboard(const QString& text) const {
   if (text.isEmpty()) return std::nullopt;
   for (const Clip& clip : clips_) {

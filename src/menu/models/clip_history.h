@@ -46,6 +46,8 @@ class ClipHistory : public QObject {
 
   // At the front, then saved.
   void insert(const Clip& clip);
+  // Removes every clip, then saves the empty list.
+  void clear();
   // The newest clip with this text; nothing for empty text.
   std::optional<Clip> clipOnClipboard(const QString& text) const;
   // Saves the list once the current pass of the event loop is done; asking again before then

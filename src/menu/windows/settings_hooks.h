@@ -1,0 +1,23 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+
+#include "menu/windows/settings_dialogs.h"
+
+namespace ferrytide::menu {
+
+// What the settings window asks of the tray application.
+struct SettingsHooks {
+  // Whether the current clipboard shortcut is held; false shows that another program has it.
+  std::function<bool()> clipHotkeyRegistered = [] { return true; };
+  // Whether the file manager's "Send to phone" actions are installed; nothing when unknown.
+  std::function<std::optional<bool>()> fileManagerIntegration = [] {
+    return std::optional<bool>();
+  };
+  // Installs those actions; empty when this build cannot, which hides the button.
+  std::function<void()> installFileManagerIntegration;
+  SettingsDialogs dialogs = SettingsDialogs::standard();
+};
+
+}  // namespace ferrytide::menu

@@ -121,12 +121,15 @@ TEST_F(OutboxWatcherTest, PhonesThatMissFilesAreNamedAndOneThatForgotThisCompute
         {pixel.record().peer_pubkey, galaxy.record().peer_pubkey, away.peer_pubkey});
   std::optional<QString> title;
   QStringList failures;
+  SendPhase outcome;
   OutboxWatcher watcher(appState, notifier, sync, runtime, options());
-  QObject::connect(&watcher, &OutboxWatcher::jobFinished,
-                   [&](bool, const QString& text, const QStringList& texts) {
-                     title = text;
-                     failures = texts;
-                   });
+  QObject::connect(
+      &watcher, &OutboxWatcher::jobFinished,
+      [&](bool, const QString& text, const QStringList& texts, const SendPhase& phase) {
+        title = text;
+        failures = texts;
+        outcome = phase;
+      });
   watcher.start();
   ASSERT_TRUE(processEventsUntil([&] { return title.has_value(); }, 20s));
   EXPECT_EQ(title->toStdString(),
@@ -135,6 +138,8 @@ TEST_F(OutboxWatcherTest, PhonesThatMissFilesAreNamedAndOneThatForgotThisCompute
   EXPECT_EQ(
       failures.join(u'|').toStdString(),
       "Galaxy removed this computer.|Couldn't reach Away. Check that it's on the same Wi-Fi.");
+  EXPECT_EQ(outcome, SendPhase(SendPhase::Failed{.message = *title, .peerName = {}}))
+      << "the send display shows the summary of a job that missed phones";
   ASSERT_TRUE(processEventsUntil([&] {
     for (const auto& [summary, body] : shown())
       if (summary == title->toStdString()) return true;

@@ -68,6 +68,7 @@ struct OutboxWatcher::Job {
   std::vector<fs::path> files;
   std::vector<PeerRecord> phones;
   crypto::X25519PrivateKey key;
+  std::chrono::steady_clock::time_point started;
 };
 
 namespace {
@@ -76,16 +77,20 @@ namespace {
 asio::awaitable<std::vector<OutboxWatcher::PhoneOutcome>> sendJob(
     std::vector<fs::path> files, std::vector<PeerRecord> phones, crypto::X25519PrivateKey key,
     std::shared_ptr<InFlightJournal> journal, SendFileOptions options,
-    std::function<void(std::size_t phone, bool waking, std::int64_t, std::int64_t)> report) {
+    std::function<void(std::size_t phone, bool waking, const SendPhase::Progress&)> report) {
   std::int64_t total = 0;
   for (const fs::path& file : files) total += sizeOrZero(file);
   std::vector<OutboxWatcher::PhoneOutcome> outcomes(phones.size());
   for (std::size_t phone = 0; phone < phones.size(); ++phone) {
-    ReportProgress forPhone = [&report, phone](bool waking, std::int64_t done, std::int64_t all) {
-      report(phone, waking, done, all);
+    int fileIndex = 0;
+    const int fileCount = static_cast<int>(files.size());
+    ReportProgress forPhone = [&report, &fileIndex, fileCount, phone](
+                                  bool waking, std::int64_t done, std::int64_t all) {
+      report(phone, waking, SendPhase::Progress{fileIndex, fileCount, done, all});
     };
     std::int64_t before = 0;
     for (const fs::path& file : files) {
+      ++fileIndex;
       JobFileProgress progress(forPhone, before, total);
       SendFileOptions fileOptions = options;
       fileOptions.progress = &progress;
@@ -197,7 +202,7 @@ std::optional<OutboxWatcher::Job> OutboxWatcher::prepare(const fs::path& folder)
     return std::nullopt;
   }
   try {
-    return Job{folder, std::move(files), std::move(phones), options_.keyVault.loadOrCreate()};
+    return Job{folder, std::move(files), std::move(phones), options_.keyVault.loadOrCreate(), {}};
   } catch (const std::exception& error) {
     kLog.error(std::string("key not loaded: ") + error.what());
     setAside(folder, QStringLiteral("This computer's key couldn't be loaded."));
@@ -229,12 +234,13 @@ void OutboxWatcher::send(Job job) {
   std::vector<QString> names;
   for (const PeerRecord& phone : job.phones) names.push_back(appState_.displayName(phone));
   QPointer<OutboxWatcher> self(this);
-  auto report = [self, names](std::size_t phone, bool waking, std::int64_t done,
-                              std::int64_t total) {
-    postToMainThread([self, name = names[phone], waking, done, total] {
-      if (self) Q_EMIT self->jobProgress(name, done, total, waking);
+  auto report = [self, names](std::size_t phone, bool waking,
+                              const SendPhase::Progress& progress) {
+    postToMainThread([self, name = names[phone], waking, progress] {
+      if (self) Q_EMIT self->jobProgress(name, progress, waking);
     });
   };
+  job.started = std::chrono::steady_clock::now();
   auto shared = std::make_shared<Job>(std::move(job));
   runtime_.start(
       this, sendJob(shared->files, shared->phones, shared->key, journal_, options_.send, report),
@@ -278,8 +284,25 @@ void OutboxWatcher::finish(const Job& job, const std::vector<PhoneOutcome>& outc
     if (!pairAgain.isEmpty()) title += QStringLiteral(". ") + pairAgainText;
     notifier_.message(title, QString());
   }
-  Q_EMIT jobFinished(anythingSent, title, failures);
+  Q_EMIT jobFinished(anythingSent, title, failures, outcomeOf(job, results, title));
   options_.outbox.removeJob(job.folder);
+}
+
+SendPhase OutboxWatcher::outcomeOf(const Job& job, const std::vector<PhoneResult>& results,
+                                   const QString& title) const {
+  const int fileCount = static_cast<int>(job.files.size());
+  for (const PhoneResult& result : results) {
+    if (result.filesSent < fileCount) return SendPhase::Failed{.message = title, .peerName = {}};
+  }
+  std::int64_t bytes = 0;
+  for (const fs::path& file : job.files) bytes += sizeOrZero(file);
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - job.started;
+  return SendPhase::Done{
+      .filesSent = fileCount,
+      .totalBytes = bytes,
+      .durationSeconds = took.count(),
+      .peerName = results.size() == 1 ? results.front().name
+                                      : QString::number(results.size()) + QStringLiteral(" phones")};
 }
 
 void OutboxWatcher::setAside(const fs::path& folder, const QString& body) {

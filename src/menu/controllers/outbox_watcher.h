@@ -13,6 +13,7 @@
 #include "core/transfer/in_flight_journal.h"
 #include "core/transfer/send_transfer.h"
 #include "core/transfer/share_outbox.h"
+#include "menu/controllers/send_phase.h"
 #include "menu/core_runtime.h"
 
 namespace ferrytide::menu {
@@ -73,9 +74,13 @@ class OutboxWatcher : public QObject {
  Q_SIGNALS:
   // For the send display to mirror a job's sends.
   void jobStarted();
-  void jobProgress(const QString& peerName, qint64 bytesDone, qint64 bytesTotal, bool waking);
+  // `progress` counts the bytes of the whole job for this phone.
+  void jobProgress(const QString& peerName, const ferrytide::menu::SendPhase::Progress& progress,
+                   bool waking);
   // `failures` holds one text per phone that did not get every file.
-  void jobFinished(bool anythingSent, const QString& title, const QStringList& failures);
+  // `outcome` is the job as the send display shows it: done when every phone got every file.
+  void jobFinished(bool anythingSent, const QString& title, const QStringList& failures,
+                   const ferrytide::menu::SendPhase& outcome);
   // A pass over the waiting jobs has ended.
   void drained();
 
@@ -88,6 +93,8 @@ class OutboxWatcher : public QObject {
   std::vector<PeerRecord> targets(const ShareOutbox::Manifest& manifest) const;
   void send(Job job);
   void finish(const Job& job, const std::vector<PhoneOutcome>& outcomes);
+  SendPhase outcomeOf(const Job& job, const std::vector<PhoneResult>& results,
+                      const QString& title) const;
   void setAside(const std::filesystem::path& folder, const QString& body);
   QString failureText(std::exception_ptr failure, const QString& name) const;
 

@@ -89,7 +89,7 @@ struct PairControllerOptions {
   // Publishing the advert for the typed code on the local network; tests keep it off.
   bool publishAdvert = true;
   // Steps and errors for problem reports; none: not recorded.
-  plinth::Diary* diary = nullptr;
+  ::plinth::Diary* diary = nullptr;
 };
 
 // Drives one pairing from the pairing views: stops the receiver to free its port, shows the

@@ -1,5 +1,7 @@
-// ferrytide: the desktop application. `--headless` runs it without a tray or windows.
+// ferrytide: the desktop application, in the tray. `--headless` runs it without a tray or
+// windows.
 
+#include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -7,8 +9,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string_view>
 
 #include "menu/headless_daemon.h"
+#include "menu/tray/menu_bar_app_delegate.h"
 #include "platform/linux/termination_signals.h"
 
 namespace {
@@ -19,16 +23,46 @@ bool displayAvailable() {
   return std::getenv("DISPLAY") != nullptr || std::getenv("WAYLAND_DISPLAY") != nullptr;
 }
 
-std::unique_ptr<QCoreApplication> makeApplication(int& argc, char** argv, bool gui) {
+bool wantsHeadless(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::string_view(argv[i]) == "--headless") return true;
+  }
+  return false;
+}
+
+// The tray needs widgets; the daemon only a clipboard, when there is a display.
+std::unique_ptr<QCoreApplication> makeApplication(int& argc, char** argv, bool gui, bool tray) {
+  if (gui && tray) return std::make_unique<QApplication>(argc, argv);
   if (gui) return std::make_unique<QGuiApplication>(argc, argv);
   return std::make_unique<QCoreApplication>(argc, argv);
+}
+
+// Quitting does not wait for transfers in flight: their partial files stay, and the phone
+// resumes from them at its next send.
+int runTray(std::uint16_t port) {
+  QApplication::setQuitOnLastWindowClosed(false);
+  ferrytide::menu::MenuBarAppDelegate delegate({.port = port, .registerHotkeys = true});
+  if (!delegate.applicationDidFinishLaunching()) return 1;
+  QObject::connect(&delegate, &ferrytide::menu::MenuBarAppDelegate::quitRequested,
+                   [] { QCoreApplication::exit(0); });
+  ferrytide::platform::TerminationSignals signals;
+  QObject::connect(&signals, &ferrytide::platform::TerminationSignals::received,
+                   [](int) { QCoreApplication::exit(0); });
+  return QCoreApplication::exec();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   bool gui = displayAvailable();
-  std::unique_ptr<QCoreApplication> application = makeApplication(argc, argv, gui);
+  bool tray = !wantsHeadless(argc, argv);
+  if (tray && !gui) {
+    std::fprintf(stderr,
+                 "ferrytide: no display to show the tray on; run \"ferrytide --headless\" to "
+                 "receive without one\n");
+    return 2;
+  }
+  std::unique_ptr<QCoreApplication> application = makeApplication(argc, argv, gui, tray);
   QCoreApplication::setApplicationName(QStringLiteral("Ferrytide"));
   QCoreApplication::setApplicationVersion(QStringLiteral(FERRYTIDE_VERSION));
 
@@ -52,12 +86,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "ferrytide: --port wants a number from 1 to 65535\n");
     return 2;
   }
-  if (!parser.isSet(headless)) {
-    std::fprintf(stderr,
-                 "ferrytide: this build has no tray application yet; run \"ferrytide "
-                 "--headless\" to receive without one\n");
-    return 2;
-  }
+  if (!parser.isSet(headless)) return runTray(static_cast<std::uint16_t>(portNumber));
 
   ferrytide::menu::HeadlessDaemon daemon(ferrytide::menu::HeadlessDaemonOptions{
       .port = static_cast<std::uint16_t>(portNumber), .clipboard = gui});

@@ -4,7 +4,6 @@
 #include <QVBoxLayout>
 
 #include "menu/windows/settings_row.h"
-#include "plinth/settings_shell.h"
 #include "plinth_reports/report_config.h"
 
 namespace ferrytide::menu {
@@ -16,9 +15,12 @@ SettingsUpdatesPage::SettingsUpdatesPage(QWidget* parent) : QWidget(parent) {
       QStringLiteral("Ferrytide is updated by your package manager."),
       QStringLiteral("New versions arrive with your system's other updates."));
   source->titleLabel()->setObjectName(QStringLiteral("updateSourceLabel"));
-  auto* version = new SettingsRow(
-      QStringLiteral("Installed"),
-      plinth::SettingsShell::versionLine(QString::fromStdString(::plinth::ReportConfig::fromBuild().build)));
+  // The build's own version, which holds even before the application object names it.
+  ::plinth::ReportConfig build = ::plinth::ReportConfig::fromBuild();
+  auto* version = new SettingsRow(QStringLiteral("Installed"),
+                                  QStringLiteral("Version ") + QString::fromStdString(build.version) +
+                                      QStringLiteral(" (") + QString::fromStdString(build.build) +
+                                      QStringLiteral(")"));
   version->subtitleLabel()->setObjectName(QStringLiteral("installedVersionLabel"));
   column->addWidget(settingsCard(this, {source, version}));
   column->addStretch(1);

@@ -37,7 +37,9 @@ PairOptionsCard::PairOptionsCard(QWidget* parent)
   outer->addWidget(card);
 
   tile_->setParent(card);
-  tile_->setShowsLogo(true);
+  // No logo over the pairing code: it is a large symbol whose centre holds an alignment
+  // pattern, and at error-correction level M a logo there makes scanners miss it.
+  tile_->setShowsLogo(false);
   auto* scanSide = new QVBoxLayout;
   scanSide->setSpacing(8);
   scanSide->addWidget(tile_, 0, Qt::AlignHCenter);

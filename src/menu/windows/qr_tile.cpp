@@ -10,11 +10,12 @@
 namespace ferrytide::menu {
 namespace {
 
-constexpr int tileMargin = 10;
+// The image brings its own quiet zone; the margin only keeps it off the rounded corners.
+constexpr int tileMargin = 6;
 constexpr int quietZoneModules = QRRenderer::quietZoneModules;
-// Share of the code's side that the logo covers: small enough for the error correction of
-// level M to read around it.
-constexpr double logoShare = 0.2;
+// Share of the symbol's side (quiet zone left out) that the logo and its white margin cover:
+// a few per cent of the modules, which the error correction of level M reads around.
+constexpr double logoShare = 0.16;
 
 bool isDarkPixel(const QImage& image, int x, int y) { return qGray(image.pixel(x, y)) < 128; }
 
@@ -50,7 +51,7 @@ void QRTile::setShowsLogo(bool shows) {
   update();
 }
 
-QSize QRTile::sizeHint() const { return {188, 188}; }
+QSize QRTile::sizeHint() const { return {216, 216}; }
 QSize QRTile::minimumSizeHint() const { return {120, 120}; }
 
 QRectF QRTile::codeRect() const {
@@ -88,15 +89,16 @@ void QRTile::paintEvent(QPaintEvent*) {
   painter.drawImage(code, modules_);
   if (!showsLogo_) return;
 
-  const double logoSide = code.width() * logoShare;
-  QRectF logo(code.center().x() - logoSide / 2, code.center().y() - logoSide / 2, logoSide,
-              logoSide);
+  const int count = std::max(modules_.width(), modules_.height());
+  const double module = code.width() / count;
+  const double backing = (count - 2 * quietZoneModules) * module * logoShare;
+  QRectF plate(code.center().x() - backing / 2, code.center().y() - backing / 2, backing, backing);
   painter.setRenderHint(QPainter::Antialiasing);
   painter.setPen(Qt::NoPen);
   painter.setBrush(Qt::white);
-  const double pad = logoSide * 0.12;
-  painter.drawRoundedRect(logo.adjusted(-pad, -pad, pad, pad), pad * 1.5, pad * 1.5);
-  theme::logo().paint(&painter, logo.toAlignedRect());
+  painter.drawRoundedRect(plate, module, module);
+  const double inset = std::max(module * 0.5, 1.0);
+  theme::logo().paint(&painter, plate.adjusted(inset, inset, -inset, -inset).toAlignedRect());
 }
 
 }  // namespace ferrytide::menu

@@ -156,7 +156,9 @@ WelcomeView::WelcomeView(AppState& appState, Preferences& prefs, PairController&
 }
 
 WelcomeView::~WelcomeView() {
-  if (pair_ && pair_->inProgress()) pair_->cancel();
+  if (!pair_) return;
+  disconnect(pair_, nullptr, this, nullptr);
+  if (pair_->inProgress()) pair_->cancel();
 }
 
 int WelcomeView::step() const { return steps_->currentIndex(); }
@@ -465,3 +467,7 @@ QWidget* WelcomeView::makeDone() {
 }
 
 }  // namespace ferrytide::menu
+
+// Compiled here rather than with the library's other meta-object code: pair_controller.h
+// names ::plinth::Diary as `plinth::Diary`, which another header's ferrytide::plinth would hide.
+#include "moc_welcome_view.cpp"

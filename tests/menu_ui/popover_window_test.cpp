@@ -183,8 +183,8 @@ TEST_F(PopoverWindowTest, ComposedTextReachesThePhoneAndComesBackFromRecentClips
   QTest::keyClicks(composeEdit(), u"!"_qs);
   EXPECT_EQ(status->text(), QString());
   ASSERT_TRUE(processEventsUntil(
-      [&] { return window.findChildren<QPushButton*>(u"recentClipRow"_qs).size() == 1; }));
-  QTest::mouseClick(window.findChild<QPushButton*>(u"recentClipRow"_qs), Qt::LeftButton);
+      [&] { return window.findChildren<QAbstractButton*>(u"recentClipRow"_qs).size() == 1; }));
+  QTest::mouseClick(window.findChild<QAbstractButton*>(u"recentClipRow"_qs), Qt::LeftButton);
   EXPECT_EQ(composeEdit()->toPlainText(), u"see you at 8"_qs);
   EXPECT_EQ(model.composeText(), u"see you at 8"_qs);
 }
@@ -295,6 +295,8 @@ class PopoverWindowShots : public PopoverWindowTest {
     const QString suffix = QString::fromLatin1(dark ? "-dark" : "-light") +
                            (qEnvironmentVariableIsSet("QT_SCALE_FACTOR") ? u"@2x"_qs : QString());
     auto shot = [&](const char* name) {
+      // Each level of layouts settles in a pass of its own.
+      for (int pass = 0; pass < 5; ++pass) QCoreApplication::processEvents();
       plinth::testing::shoot(&shown, QStringLiteral("popover-") + QLatin1String(name) + suffix);
       EXPECT_EQ(clippedWidgets(&shown), QStringList()) << name << suffix.toStdString();
     };

@@ -60,6 +60,25 @@ QIcon gear(const QWidget* widget) {
   return drawn([&](QPainter& painter, int size) { painter.fillPath(cogPath(size), colour); });
 }
 
+QIcon folder(const QWidget* widget) {
+  const QColor colour = textColour(widget);
+  return drawn([&](QPainter& painter, int size) {
+    const qreal unit = size / 16.0;
+    QPainterPath path;
+    path.moveTo(1.5 * unit, 3.5 * unit);
+    path.lineTo(6 * unit, 3.5 * unit);
+    path.lineTo(7.5 * unit, 5 * unit);
+    path.lineTo(14.5 * unit, 5 * unit);
+    path.lineTo(14.5 * unit, 13 * unit);
+    path.lineTo(1.5 * unit, 13 * unit);
+    path.closeSubpath();
+    path.moveTo(1.5 * unit, 7 * unit);
+    path.lineTo(14.5 * unit, 7 * unit);
+    painter.setPen(QPen(colour, 1.3 * unit, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.drawPath(path);
+  });
+}
+
 QIcon cross(const QWidget* widget) {
   const QColor colour = textColour(widget);
   return drawn([&](QPainter& painter, int size) {

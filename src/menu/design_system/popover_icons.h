@@ -10,6 +10,8 @@ namespace ferrytide::menu::popover_icons {
 
 // A cog wheel: the way to the settings.
 QIcon gear(const QWidget* widget);
+// A folder outline: shows a file in the file manager.
+QIcon folder(const QWidget* widget);
 // A slanted cross: closes what it sits on.
 QIcon cross(const QWidget* widget);
 

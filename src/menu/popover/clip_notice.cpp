@@ -14,6 +14,11 @@
 #include "menu/design_system/theme.h"
 
 namespace ferrytide::menu {
+namespace {
+
+constexpr int kTextWidth = 270;
+
+}  // namespace
 
 ClipNotice::ClipNotice(PopoverModel& model, QWidget* parent) : QWidget(parent), model_(model) {
   setObjectName(QStringLiteral("clipNotice"));
@@ -21,6 +26,7 @@ ClipNotice::ClipNotice(PopoverModel& model, QWidget* parent) : QWidget(parent), 
   text_ = theme::headline({}, card);
   text_->setObjectName(QStringLiteral("noticeText"));
   text_->setFont(QApplication::font());
+  text_->setWordWrap(false);
 
   sendAnyway_ = new QPushButton(QStringLiteral("Send anyway"), card);
   sendAnyway_->setObjectName(QStringLiteral("sendAnywayButton"));
@@ -60,7 +66,9 @@ ClipNotice::ClipNotice(PopoverModel& model, QWidget* parent) : QWidget(parent), 
 
 void ClipNotice::refresh() {
   const auto& notice = model_.notice();
-  text_->setText(model_.noticeText());
+  // One line: a received text's preview can be long, the end of the sentence matters.
+  text_->setText(QFontMetrics(text_->font()).elidedText(model_.noticeText(), Qt::ElideMiddle, kTextWidth));
+  text_->setToolTip(model_.noticeText());
   setAccessibleName(model_.noticeText());
   const bool password = notice && notice->kind == PopoverModel::Notice::Kind::passwordBlocked;
   sendAnyway_->setVisible(password);

@@ -42,6 +42,9 @@ ComposeBox::ComposeBox(PopoverModel& model, QWidget* parent) : QWidget(parent), 
 
   status_ = theme::caption({}, this);
   status_->setObjectName(QStringLiteral("composeStatus"));
+  // Room for a failure message of two lines, so that the box does not jump.
+  status_->setMinimumHeight(QFontMetrics(status_->font()).lineSpacing() * 2);
+  status_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   send_ = theme::primaryButton(QStringLiteral("Send"), this);
   send_->setObjectName(QStringLiteral("sendTextButton"));
   send_->setAccessibleName(QStringLiteral("Send text"));

@@ -1,14 +1,16 @@
 #pragma once
 
-#include <QComboBox>
+#include <QWidget>
+
+class QComboBox;
 
 namespace ferrytide::menu {
 
 class AppState;
 
-// The phone that sends go to, chosen among the paired phones. It hides itself while fewer
-// than two phones are paired: then there is nothing to choose.
-class PeerChooser : public QComboBox {
+// "Send to" and the phone that sends go to, chosen among the paired phones. It hides itself
+// while fewer than two phones are paired: then there is nothing to choose.
+class PeerChooser : public QWidget {
   Q_OBJECT
 
  public:
@@ -19,6 +21,7 @@ class PeerChooser : public QComboBox {
   void choose(int index);
 
   AppState& appState_;
+  QComboBox* phones_;
 };
 
 }  // namespace ferrytide::menu

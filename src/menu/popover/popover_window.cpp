@@ -100,6 +100,7 @@ QWidget* PopoverWindow::makeNoPhonesView() {
   QPushButton* add = theme::primaryButton(QStringLiteral("Add a phone"), view);
   add->setObjectName(QStringLiteral("addPhoneButton"));
   add->setAccessibleName(QStringLiteral("Add a phone"));
+  add->setMinimumSize(160, 32);
   connect(add, &QPushButton::clicked, this, [this] { router_.showWelcome(true); });
 
   auto* layout = new QVBoxLayout(view);

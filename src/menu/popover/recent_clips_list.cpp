@@ -3,7 +3,8 @@
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPushButton>
+#include <QAbstractButton>
+#include <QPainter>
 #include <QScrollArea>
 #include <QVBoxLayout>
 
@@ -14,7 +15,7 @@
 namespace ferrytide::menu {
 namespace {
 
-constexpr int kPreviewWidth = 290;
+constexpr int kRowPadding = 6;
 
 QString describe(const Clip& clip, const QDateTime& now) {
   return (clip.direction == Clip::Direction::outgoing ? QStringLiteral("Sent to ")
@@ -22,11 +23,51 @@ QString describe(const Clip& clip, const QDateTime& now) {
          clip.peerName + QStringLiteral(" · ") + Format::ago(clip.date, now);
 }
 
-// Labels inside a row button leave the clicks to the button.
-void passClicksOn(QLabel* label) {
-  label->setTextInteractionFlags(Qt::NoTextInteraction);
-  label->setAttribute(Qt::WA_TransparentForMouseEvents);
-}
+// One clip: its preview over who and when, both cut to the row's width, the whole row a button.
+class ClipRow : public QAbstractButton {
+ public:
+  ClipRow(QString preview, QString detail) : preview_(std::move(preview)), detail_(std::move(detail)) {
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setFocusPolicy(Qt::StrongFocus);
+    setAttribute(Qt::WA_Hover);
+  }
+
+  QSize sizeHint() const override {
+    return {200, 2 * kRowPadding + QFontMetrics(font()).height() +
+                     QFontMetrics(theme::captionFont()).height()};
+  }
+  QSize minimumSizeHint() const override { return sizeHint(); }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (isDown() || underMouse() || hasFocus()) {
+      QColor fill = theme::accent(this);
+      fill.setAlphaF(isDown() ? 0.28f : 0.14f);
+      painter.setBrush(fill);
+      painter.setPen(hasFocus() ? QPen(theme::accent(this), 1.5) : Qt::NoPen);
+      painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 6, 6);
+    }
+    const int width = this->width() - 2 * kRowPadding;
+    const QFontMetrics textMetrics(font());
+    const QFontMetrics captionMetrics(theme::captionFont());
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawText(QRect(kRowPadding, kRowPadding, width, textMetrics.height()),
+                     Qt::AlignLeft | Qt::AlignVCenter,
+                     textMetrics.elidedText(preview_, Qt::ElideRight, width));
+    painter.setFont(theme::captionFont());
+    painter.setPen(theme::secondaryText(this));
+    painter.drawText(QRect(kRowPadding, kRowPadding + textMetrics.height(), width,
+                           captionMetrics.height()),
+                     Qt::AlignLeft | Qt::AlignVCenter,
+                     captionMetrics.elidedText(detail_, Qt::ElideRight, width));
+  }
+
+ private:
+  QString preview_;
+  QString detail_;
+};
 
 }  // namespace
 
@@ -82,31 +123,14 @@ void RecentClipsList::refresh() {
 }
 
 QWidget* RecentClipsList::makeRow(const Clip& clip, const QDateTime& now) {
-  auto* row = new QPushButton;
-  row->setObjectName(QStringLiteral("recentClipRow"));
-  row->setFlat(true);
-  row->setCursor(Qt::PointingHandCursor);
   const QString preview = Format::preview(clip.text);
+  auto* row = new ClipRow(preview, describe(clip, now));
+  row->setObjectName(QStringLiteral("recentClipRow"));
+  row->setCursor(Qt::PointingHandCursor);
   row->setAccessibleName(preview);
   row->setAccessibleDescription(describe(clip, now));
   row->setToolTip(QStringLiteral("Put this text in the compose box"));
-
-  QLabel* text = theme::headline({}, row);
-  text->setObjectName(QStringLiteral("recentClipText"));
-  text->setWordWrap(false);
-  text->setFont(QApplication::font());
-  text->setText(QFontMetrics(text->font()).elidedText(preview, Qt::ElideRight, kPreviewWidth));
-  QLabel* detail = theme::caption(describe(clip, now), row);
-  detail->setObjectName(QStringLiteral("recentClipDetail"));
-  passClicksOn(text);
-  passClicksOn(detail);
-
-  auto* layout = new QVBoxLayout(row);
-  layout->setContentsMargins(6, 4, 6, 4);
-  layout->setSpacing(0);
-  layout->addWidget(text);
-  layout->addWidget(detail);
-  connect(row, &QPushButton::clicked, this, [this, full = clip.text] { Q_EMIT clipChosen(full); });
+  connect(row, &QAbstractButton::clicked, this, [this, full = clip.text] { Q_EMIT clipChosen(full); });
   return row;
 }
 

@@ -8,6 +8,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "menu/design_system/popover_icons.h"
 #include "menu/design_system/theme.h"
 #include "menu/models/app_state.h"
 #include "menu/models/format.h"
@@ -15,7 +16,7 @@
 namespace ferrytide::menu {
 namespace {
 
-constexpr int kNameWidth = 220;
+constexpr int kNameWidth = 270;
 
 QString fileName(const std::filesystem::path& file) {
   return QFile::decodeName(file.filename().c_str());
@@ -105,12 +106,18 @@ QWidget* RecentFilesList::makeRow(const FileLog& row, const QDateTime& now) {
   title->setWordWrap(false);
   title->setText(QFontMetrics(title->font()).elidedText(name, Qt::ElideMiddle, kNameWidth));
   title->setToolTip(QFile::decodeName(row.url.c_str()));
-  QLabel* detail = theme::caption(describe(row, phone, now), widget);
+  const QString details = describe(row, phone, now);
+  QLabel* detail = theme::caption({}, widget);
   detail->setObjectName(QStringLiteral("recentFileDetail"));
+  detail->setWordWrap(false);
+  detail->setText(QFontMetrics(detail->font()).elidedText(details, Qt::ElideRight, kNameWidth));
+  detail->setToolTip(details);
 
   auto* reveal = new QToolButton(widget);
   reveal->setObjectName(QStringLiteral("showInFolderButton"));
-  reveal->setText(QStringLiteral("Show in Folder"));
+  reveal->setIcon(popover_icons::folder(this));
+  reveal->setIconSize(QSize(18, 18));
+  reveal->setToolTip(QStringLiteral("Show in Folder"));
   reveal->setAccessibleName(QStringLiteral("Show ") + name + QStringLiteral(" in Folder"));
   reveal->setAutoRaise(true);
   reveal->setFocusPolicy(Qt::StrongFocus);

@@ -29,9 +29,8 @@ QPushButton* rowButton(SettingsRow* row, const QString& text, const QString& acc
 
 }  // namespace
 
-SettingsGeneralPage::SettingsGeneralPage(AppState& appState, Preferences& prefs,
-                                         ClipHistory& clips, const SettingsDialogs& dialogs,
-                                         QWidget* parent)
+SettingsGeneralPage::SettingsGeneralPage(AppState& appState, Preferences& prefs, ClipHistory& clips,
+                                         const SettingsDialogs& dialogs, QWidget* parent)
     : QWidget(parent), appState_(appState), prefs_(prefs), clips_(clips), dialogs_(dialogs) {
   auto* column = new QVBoxLayout(this);
   column->setContentsMargins(0, 0, 0, 0);
@@ -46,9 +45,8 @@ SettingsGeneralPage::SettingsGeneralPage(AppState& appState, Preferences& prefs,
           &SettingsGeneralPage::showReceiveStatus);
   connect(&prefs_, &Preferences::saveFolderChanged, saveFolder_, &SettingsRow::setSubtitle);
   connect(&clips_, &ClipHistory::clipsChanged, this, &SettingsGeneralPage::showClipCount);
-  connect(&prefs_, &Preferences::askBeforeReceivingChanged, this, [this](bool on) {
-    askBeforeReceiving_->setSubtitle(askBeforeReceivingSubtitle(on));
-  });
+  connect(&prefs_, &Preferences::askBeforeReceivingChanged, this,
+          [this](bool on) { askBeforeReceiving_->setSubtitle(askBeforeReceivingSubtitle(on)); });
   showComputerName();
   showReceiveStatus();
   showClipCount();
@@ -82,21 +80,24 @@ QWidget* SettingsGeneralPage::makeIdentityCard() {
 QWidget* SettingsGeneralPage::makeFilesCard() {
   saveFolder_ = new SettingsRow(QStringLiteral("Save received files to"), prefs_.saveFolder());
   saveFolder_->subtitleLabel()->setObjectName(QStringLiteral("saveFolderLabel"));
-  QPushButton* choose = rowButton(saveFolder_, QStringLiteral("Choose…"),
-                                  QStringLiteral("Choose the folder for received files"),
-                                  "chooseFolderButton");
+  QPushButton* choose =
+      rowButton(saveFolder_, QStringLiteral("Choose…"),
+                QStringLiteral("Choose the folder for received files"), "chooseFolderButton");
   connect(choose, &QPushButton::clicked, this, &SettingsGeneralPage::chooseSaveFolder);
 
-  askBeforeReceiving_ =
-      new SettingsRow(QStringLiteral("Ask before receiving"),
-                      askBeforeReceivingSubtitle(prefs_.askBeforeReceiving()));
-  bindSwitch(askBeforeReceiving_, "askBeforeReceivingSwitch", &Preferences::askBeforeReceiving,
-             &Preferences::setAskBeforeReceiving, &Preferences::askBeforeReceivingChanged);
+  askBeforeReceiving_ = new SettingsRow(QStringLiteral("Ask before receiving"),
+                                        askBeforeReceivingSubtitle(prefs_.askBeforeReceiving()));
+  bindSwitch(
+      askBeforeReceiving_, "askBeforeReceivingSwitch", &Preferences::askBeforeReceiving,
+      [this](bool on) { prefs_.setAskBeforeReceiving(on); },
+      &Preferences::askBeforeReceivingChanged);
 
-  auto* copyText = new SettingsRow(QStringLiteral("Copy received text to clipboard"),
-                                   QStringLiteral("Text from a phone is ready to paste with Ctrl+V."));
-  bindSwitch(copyText, "copyReceivedTextSwitch", &Preferences::copyReceivedText,
-             &Preferences::setCopyReceivedText, &Preferences::copyReceivedTextChanged);
+  auto* copyText =
+      new SettingsRow(QStringLiteral("Copy received text to clipboard"),
+                      QStringLiteral("Text from a phone is ready to paste with Ctrl+V."));
+  bindSwitch(
+      copyText, "copyReceivedTextSwitch", &Preferences::copyReceivedText,
+      [this](bool on) { prefs_.setCopyReceivedText(on); }, &Preferences::copyReceivedTextChanged);
 
   clipHistory_ = new SettingsRow(QStringLiteral("Clip history"), QString());
   clipHistory_->subtitleLabel()->setObjectName(QStringLiteral("clipCountLabel"));
@@ -115,12 +116,14 @@ QWidget* SettingsGeneralPage::makeAnnouncementsCard() {
 
   auto* notify = new SettingsRow(QStringLiteral("Notify when files arrive"),
                                  QStringLiteral("With a Show in Folder button."));
-  bindSwitch(notify, "notifyOnReceiveSwitch", &Preferences::notifyOnReceive,
-             &Preferences::setNotifyOnReceive, &Preferences::notifyOnReceiveChanged);
+  bindSwitch(
+      notify, "notifyOnReceiveSwitch", &Preferences::notifyOnReceive,
+      [this](bool on) { prefs_.setNotifyOnReceive(on); }, &Preferences::notifyOnReceiveChanged);
   auto* sound = new SettingsRow(QStringLiteral("Play a sound"),
                                 QStringLiteral("A soft chime when a transfer finishes."));
-  bindSwitch(sound, "playSoundSwitch", &Preferences::playSound, &Preferences::setPlaySound,
-             &Preferences::playSoundChanged);
+  bindSwitch(
+      sound, "playSoundSwitch", &Preferences::playSound,
+      [this](bool on) { prefs_.setPlaySound(on); }, &Preferences::playSoundChanged);
   return settingsCard(this, {openAtLogin_, notify, sound});
 }
 
@@ -135,11 +138,11 @@ QCheckBox* SettingsGeneralPage::makeSwitch(SettingsRow* row, const char* name) {
 
 void SettingsGeneralPage::bindSwitch(SettingsRow* row, const char* name,
                                      bool (Preferences::*read)() const,
-                                     void (Preferences::*write)(bool),
+                                     std::function<void(bool)> write,
                                      void (Preferences::*changed)(bool)) {
   QCheckBox* box = makeSwitch(row, name);
   box->setChecked((prefs_.*read)());
-  connect(box, &QCheckBox::toggled, this, [this, write](bool on) { (prefs_.*write)(on); });
+  connect(box, &QCheckBox::toggled, this, std::move(write));
   connect(&prefs_, changed, box, [box](bool on) {
     QSignalBlocker quiet(box);
     box->setChecked(on);

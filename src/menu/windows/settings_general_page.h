@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
 
 class QCheckBox;
 class QPushButton;
@@ -35,7 +36,7 @@ class SettingsGeneralPage : public QWidget {
   QWidget* makeAnnouncementsCard();
   QCheckBox* makeSwitch(SettingsRow* row, const char* name);
   void bindSwitch(SettingsRow* row, const char* name, bool (Preferences::*read)() const,
-                  void (Preferences::*write)(bool), void (Preferences::*changed)(bool));
+                  std::function<void(bool)> write, void (Preferences::*changed)(bool));
   void showComputerName();
   void showReceiveStatus();
   void showClipCount();

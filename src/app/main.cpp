@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include "menu/headless_daemon.h"
@@ -39,9 +40,10 @@ std::unique_ptr<QCoreApplication> makeApplication(int& argc, char** argv, bool g
 
 // Quitting does not wait for transfers in flight: their partial files stay, and the phone
 // resumes from them at its next send.
-int runTray(std::uint16_t port) {
+int runTray(std::uint16_t port, std::optional<asio::ip::address> listenAddress) {
   QApplication::setQuitOnLastWindowClosed(false);
-  ferrytide::menu::MenuBarAppDelegate delegate({.port = port, .registerHotkeys = true});
+  ferrytide::menu::MenuBarAppDelegate delegate(
+      {.port = port, .registerHotkeys = true, .listenAddress = listenAddress});
   if (!delegate.applicationDidFinishLaunching()) return 1;
   QObject::connect(&delegate, &ferrytide::menu::MenuBarAppDelegate::quitRequested,
                    [] { QCoreApplication::exit(0); });
@@ -76,8 +78,13 @@ int main(int argc, char** argv) {
   QCommandLineOption port(QStringLiteral("port"),
                           QStringLiteral("Receive on this port instead of 47819."),
                           QStringLiteral("port"), QStringLiteral("47819"));
+  QCommandLineOption address(QStringLiteral("address"),
+                             QStringLiteral("Listen on this address only (every interface when "
+                                            "absent)."),
+                             QStringLiteral("address"));
   parser.addOption(headless);
   parser.addOption(port);
+  parser.addOption(address);
   parser.process(*application);
 
   bool portValid = false;
@@ -86,10 +93,23 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "ferrytide: --port wants a number from 1 to 65535\n");
     return 2;
   }
-  if (!parser.isSet(headless)) return runTray(static_cast<std::uint16_t>(portNumber));
+  std::optional<asio::ip::address> listenAddress;
+  if (parser.isSet(address)) {
+    asio::error_code error;
+    listenAddress = asio::ip::make_address(parser.value(address).toStdString(), error);
+    if (error) {
+      std::fprintf(stderr, "ferrytide: --address wants an IP address such as 127.0.0.1\n");
+      return 2;
+    }
+  }
+  if (!parser.isSet(headless)) {
+    return runTray(static_cast<std::uint16_t>(portNumber), listenAddress);
+  }
 
-  ferrytide::menu::HeadlessDaemon daemon(ferrytide::menu::HeadlessDaemonOptions{
-      .port = static_cast<std::uint16_t>(portNumber), .clipboard = gui});
+  ferrytide::menu::HeadlessDaemon daemon(
+      ferrytide::menu::HeadlessDaemonOptions{.port = static_cast<std::uint16_t>(portNumber),
+                                             .clipboard = gui,
+                                             .listenAddress = listenAddress});
   if (!daemon.start()) return 1;
   ferrytide::platform::TerminationSignals signals;
   int received = 0;
@@ -98,8 +118,7 @@ int main(int argc, char** argv) {
     if (++received > 1) std::_Exit(128 + signal);
     daemon.finish();
   });
-  QObject::connect(&daemon, &ferrytide::menu::HeadlessDaemon::finished, [] {
-    QCoreApplication::exit(0);
-  });
+  QObject::connect(&daemon, &ferrytide::menu::HeadlessDaemon::finished,
+                   [] { QCoreApplication::exit(0); });
   return QCoreApplication::exec();
 }

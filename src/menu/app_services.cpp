@@ -21,6 +21,12 @@ std::unique_ptr<PasteboardWriter> makePasteboard(bool clipboard) {
   return std::make_unique<NoClipboard>();
 }
 
+ReceiverControllerOptions receiverOptions(const AppServicesOptions& options) {
+  ReceiverControllerOptions made{.port = options.port, .keyVault = KeyVault(), .receiver = {}};
+  if (options.listenAddress) made.receiver.listenAddress = *options.listenAddress;
+  return made;
+}
+
 }  // namespace
 
 AppServices::AppServices(const AppServicesOptions& options)
@@ -32,8 +38,7 @@ AppServices::AppServices(const AppServicesOptions& options)
       prompt(notices),
       approval(prefs, prompt),
       receiver(appState, runtime, {approval, notifier, clipboard, peerSync},
-               ReceiverControllerOptions{
-                   .port = options.port, .keyVault = KeyVault(), .receiver = {}}),
+               receiverOptions(options)),
       peerWatch(appState),
       outbox(appState, notifier, peerSync, runtime) {
   clipboard.clipboardAvailable = options.clipboard;
@@ -59,8 +64,7 @@ void AppServices::finish(const std::function<void()>& done) {
   appState.requestStartReceiver = nullptr;
   receiver.stop();
   if (receiver.runsInFlight() == 0) return done();
-  QObject::connect(&receiver, &ReceiverController::idle, &receiver, done,
-                   Qt::SingleShotConnection);
+  QObject::connect(&receiver, &ReceiverController::idle, &receiver, done, Qt::SingleShotConnection);
 }
 
 }  // namespace ferrytide::menu

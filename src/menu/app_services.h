@@ -1,8 +1,10 @@
 #pragma once
 
+#include <asio/ip/address.hpp>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "core/transfer/pasteboard_writer.h"
 #include "menu/controllers/outbox_watcher.h"
@@ -25,6 +27,8 @@ struct AppServicesOptions {
   std::uint16_t port = 47819;
   // Whether a display's clipboard can be reached (the application object is a GUI one).
   bool clipboard = false;
+  // Absent: every interface.
+  std::optional<asio::ip::address> listenAddress;
 };
 
 // The long-lived state and services that the tray application and the headless daemon share,

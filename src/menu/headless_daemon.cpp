@@ -47,8 +47,9 @@ bool HeadlessDaemon::start() {
     }
     return false;
   }
-  parts_ = std::make_unique<Parts>(
-      AppServicesOptions{.port = options_.port, .clipboard = options_.clipboard});
+  parts_ = std::make_unique<Parts>(AppServicesOptions{.port = options_.port,
+                                                      .clipboard = options_.clipboard,
+                                                      .listenAddress = options_.listenAddress});
   if (!options_.clipboard) {
     say(QStringLiteral("No display: received text is kept in the clip history, not copied"));
   }

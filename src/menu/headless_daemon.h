@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QObject>
+#include <asio/ip/address.hpp>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace ferrytide::menu {
 
@@ -10,6 +12,8 @@ struct HeadlessDaemonOptions {
   std::uint16_t port = 47819;
   // Whether a display's clipboard can be reached (the application object is a GUI one).
   bool clipboard = false;
+  // Absent: every interface.
+  std::optional<asio::ip::address> listenAddress;
 };
 
 // The application without a tray or windows: receives files and clipboard text from the

@@ -27,8 +27,8 @@ class HeadlessDaemonTest : public ::testing::Test {
   // Started once it says whether it receives: `ready` is the start of that line.
   std::unique_ptr<ChildProcess> startDaemon(const std::string& ready = "Receiving on port ") {
     auto daemon = std::make_unique<ChildProcess>(
-        std::vector<std::string>{FERRYTIDE_APP_PATH, "--headless", "--port",
-                                 std::to_string(devices.computerPort)},
+        std::vector<std::string>{FERRYTIDE_APP_PATH, "--headless", "--address", "127.0.0.1",
+                                 "--port", std::to_string(devices.computerPort)},
         devices.computerEnvironment);
     std::string expected =
         ready == "Receiving on port " ? ready + std::to_string(devices.computerPort) : ready;

@@ -48,7 +48,7 @@ std::string toolkitName() { return std::string("Qt ") + qVersion(); }
 
 // Made once services exist, in this order; each uses only those above it.
 struct MenuBarAppDelegate::Parts {
-  Parts(AppServices& services, std::uint16_t port)
+  Parts(AppServices& services, const MenuBarAppDelegateOptions& options)
       : reports(::plinth::ReportConfig::fromBuild(), http, toolkitName()),
         reportModel(reports, services.runtime.executor()),
         reportWindow(reportModel, presence, services.prefs.defaults()),
@@ -56,13 +56,14 @@ struct MenuBarAppDelegate::Parts {
                      services.runtime),
         clipHotkey(services.appState, services.clipboard, services.peerSync, services.notifier,
                    [] { return platform::KeyboardSimulator::synthesizeCopy(); }),
-        pair(services.appState, services.runtime, pairOptions(port)) {}
+        pair(services.appState, services.runtime, pairOptions(options)) {}
 
-  PairControllerOptions pairOptions(std::uint16_t port) {
-    PairControllerOptions options;
-    options.port = port;
-    options.diary = &reports.diary();
-    return options;
+  PairControllerOptions pairOptions(const MenuBarAppDelegateOptions& options) {
+    PairControllerOptions made;
+    made.port = options.port;
+    made.listenAddress = options.listenAddress;
+    made.diary = &reports.diary();
+    return made;
   }
 
   platform::SingleInstance instance{QDBusConnection::sessionBus()};
@@ -96,9 +97,11 @@ MenuBarAppDelegate::~MenuBarAppDelegate() {
 }
 
 bool MenuBarAppDelegate::applicationDidFinishLaunching() {
-  services_ = std::make_unique<AppServices>(
-      AppServicesOptions{.port = options_.port, .clipboard = displayAvailable()});
-  parts_ = std::make_unique<Parts>(*services_, options_.port);
+  services_ =
+      std::make_unique<AppServices>(AppServicesOptions{.port = options_.port,
+                                                       .clipboard = displayAvailable(),
+                                                       .listenAddress = options_.listenAddress});
+  parts_ = std::make_unique<Parts>(*services_, options_);
   if (!parts_->instance.claimNewest()) {
     say(QStringLiteral("ferrytide: cannot claim the session bus name: ") +
         parts_->instance.error());
@@ -192,7 +195,8 @@ void MenuBarAppDelegate::createStatusItem() {
           });
   icon->show();
   if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-    say(QStringLiteral("ferrytide: this desktop shows no tray yet; the icon appears once one "
+    say(
+        QStringLiteral("ferrytide: this desktop shows no tray yet; the icon appears once one "
                        "runs. Ctrl+Alt+A opens Ferrytide meanwhile."));
   }
   parts_->statusItem = std::move(icon);
@@ -224,7 +228,8 @@ void MenuBarAppDelegate::registerHotkeys() {
       parts_->hotkey
           .registerHotkey(popoverKeyCode, popoverModifiers,
                           [self] {
-                            if (self) QTimer::singleShot(0, self, [self] { self->togglePopover(); });
+                            if (self)
+                              QTimer::singleShot(0, self, [self] { self->togglePopover(); });
                           })
           .has_value();
   logger.info(std::string("hotkey Ctrl+Alt+A registered=") + (registered ? "1" : "0"));

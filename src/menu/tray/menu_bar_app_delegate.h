@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QRect>
+#include <asio/ip/address.hpp>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -23,6 +24,8 @@ struct MenuBarAppDelegateOptions {
   std::uint16_t port = 47819;
   // Off in tests that must not touch the keyboard of the display they run on.
   bool registerHotkeys = true;
+  // Absent: the receiver and the pairing listener take every interface.
+  std::optional<asio::ip::address> listenAddress;
 };
 
 // The tray application: claims the single instance (the newest start wins), builds the tray

@@ -44,12 +44,13 @@ int runTray(std::uint16_t port, std::optional<asio::ip::address> listenAddress) 
   QApplication::setQuitOnLastWindowClosed(false);
   ferrytide::menu::MenuBarAppDelegate delegate(
       {.port = port, .registerHotkeys = true, .listenAddress = listenAddress});
-  if (!delegate.applicationDidFinishLaunching()) return 1;
-  QObject::connect(&delegate, &ferrytide::menu::MenuBarAppDelegate::quitRequested,
-                   [] { QCoreApplication::exit(0); });
+  // Installed first: a session that ends during start-up still gets a clean exit.
   ferrytide::platform::TerminationSignals signals;
   QObject::connect(&signals, &ferrytide::platform::TerminationSignals::received,
                    [](int) { QCoreApplication::exit(0); });
+  QObject::connect(&delegate, &ferrytide::menu::MenuBarAppDelegate::quitRequested,
+                   [] { QCoreApplication::exit(0); });
+  if (!delegate.applicationDidFinishLaunching()) return 1;
   return QCoreApplication::exec();
 }
 

@@ -1,5 +1,7 @@
 #include "menu/app_services.h"
 
+#include <cstdio>
+
 #include "core/support/paths.h"
 #include "platform/linux/desktop_launcher.h"
 #include "platform/linux/system_pasteboard.h"
@@ -27,6 +29,11 @@ ReceiverControllerOptions receiverOptions(const AppServicesOptions& options) {
   return made;
 }
 
+void say(const QString& line) {
+  std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+  std::fflush(stderr);
+}
+
 }  // namespace
 
 AppServices::AppServices(const AppServicesOptions& options)
@@ -47,6 +54,19 @@ AppServices::AppServices(const AppServicesOptions& options)
 AppServices::~AppServices() {
   appState.requestStopReceiver = nullptr;
   appState.requestStartReceiver = nullptr;
+}
+
+void AppServices::sayReceiveStatus() {
+  // The status turns to listening as the receiver starts; the line waits until it has bound.
+  QObject::connect(&receiver, &ReceiverController::listening, &receiver, [](std::uint16_t port) {
+    say(QStringLiteral("Receiving on port %1").arg(port));
+  });
+  QObject::connect(&appState, &AppState::receiveStatusChanged, &appState,
+                   [](const ReceiveStatus& status) {
+                     if (status.kind == ReceiveStatus::Kind::error) {
+                       say(QStringLiteral("Not receiving: ") + status.message);
+                     }
+                   });
 }
 
 void AppServices::connectReceiverToState() {

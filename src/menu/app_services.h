@@ -39,6 +39,9 @@ struct AppServices {
 
   // Lets the state stop and start the receiver (for a new save folder, or while pairing).
   void connectReceiverToState();
+  // Prints each change of the receiver's status on stderr ("Receiving on port 47819"), for a
+  // terminal and for whoever waits on the program.
+  void sayReceiveStatus();
   // Takes over the unpair notices that `ferrytide-cli forget` could not deliver, then delivers
   // what is waiting.
   void flushPeerSync();

@@ -13,18 +13,6 @@ void say(const QString& line) {
   std::fflush(stderr);
 }
 
-QString statusLine(const ReceiveStatus& status) {
-  switch (status.kind) {
-    case ReceiveStatus::Kind::listening:
-      return QStringLiteral("Receiving on port %1").arg(status.port);
-    case ReceiveStatus::Kind::error:
-      return QStringLiteral("Not receiving: ") + status.message;
-    case ReceiveStatus::Kind::stopped:
-      break;
-  }
-  return {};
-}
-
 }  // namespace
 
 struct HeadlessDaemon::Parts : AppServices {
@@ -54,10 +42,7 @@ bool HeadlessDaemon::start() {
     say(QStringLiteral("No display: received text is kept in the clip history, not copied"));
   }
   if (const std::optional<QString>& damaged = parts_->prefs.damagedNotice()) say(*damaged);
-  connect(&parts_->appState, &AppState::receiveStatusChanged, this,
-          [](const ReceiveStatus& status) {
-            if (QString line = statusLine(status); !line.isEmpty()) say(line);
-          });
+  parts_->sayReceiveStatus();
   parts_->connectReceiverToState();
   parts_->receiver.start();
   parts_->flushPeerSync();

@@ -7,6 +7,7 @@
 #include <csignal>
 
 #include "core/support/json.h"
+#include "daemon/app_process.h"
 #include "e2e/two_devices.h"
 #include "menu/qt_wait.h"
 #include "support/fake_notification_server.h"
@@ -36,22 +37,6 @@ class HeadlessDaemonTest : public ::testing::Test {
     return daemon;
   }
 
-  // The daemon's calls to the notification server are answered by this process's event loop,
-  // so every wait keeps it running.
-  static bool waitForOutput(ChildProcess& child, const std::string& text) {
-    return processEventsUntil([&] { return contains(child.output(), text); }, kProcessTimeout);
-  }
-  static std::optional<int> waitForExit(ChildProcess& child) {
-    std::optional<int> status;
-    processEventsUntil([&] { return (status = child.waitForExit(0ms)).has_value(); },
-                       kProcessTimeout);
-    return status;
-  }
-  static Finished runPumping(std::vector<std::string> arguments, const Environment& environment) {
-    ChildProcess child(std::move(arguments), environment);
-    std::optional<int> status = waitForExit(child);
-    return {status.value_or(-1), child.output()};
-  }
   Finished phone(std::vector<std::string> arguments) {
     return runPumping(devices.phone(std::move(arguments)), {});
   }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QTimer>
+
 #include "core/support/base64.h"
 #include "menu/models/app_state.h"
 #include "menu/qt_wait.h"
@@ -12,8 +14,8 @@
 #include "menu/services/receive_approval.h"
 #include "support/fake_notification_server.h"
 #include "support/fake_pasteboard.h"
-#include "support/test_peers.h"
 #include "support/temp_dir.h"
+#include "support/test_peers.h"
 #include "support/test_phone.h"
 
 namespace ferrytide::menu {
@@ -39,8 +41,8 @@ class ReceiverControllerTest : public ::testing::Test {
     return options;
   }
   PeerRecord pair(const TestPhone& phone, const std::string& name, std::string self = "") {
-    PeerRecord peer = testing::phoneRecord(name, base64::encode(phone.publicKey().view()),
-                                           "127.0.0.1");
+    PeerRecord peer =
+        testing::phoneRecord(name, base64::encode(phone.publicKey().view()), "127.0.0.1");
     peer.self_pubkey = std::move(self);
     appState.store().upsert(peer);
     appState.reloadPeers();
@@ -54,30 +56,30 @@ class ReceiverControllerTest : public ::testing::Test {
   std::optional<std::string> phoneDoes(std::function<asio::awaitable<void>()> steps) {
     std::optional<std::string> error;
     bool done = false;
-    runtime.start(&owner, steps(), [&] { done = true; },
-                  [&](std::exception_ptr failure) {
-                    try {
-                      std::rethrow_exception(failure);
-                    } catch (const std::exception& e) {
-                      error = e.what();
-                    }
-                    done = true;
-                  });
+    runtime.start(
+        &owner, steps(), [&] { done = true; },
+        [&](std::exception_ptr failure) {
+          try {
+            std::rethrow_exception(failure);
+          } catch (const std::exception& e) {
+            error = e.what();
+          }
+          done = true;
+        });
     EXPECT_TRUE(processEventsUntil([&] { return done; }));
     return error;
   }
-  asio::ip::tcp::endpoint endpoint() const {
-    return {asio::ip::make_address("127.0.0.1"), port};
-  }
+  asio::ip::tcp::endpoint endpoint() const { return {asio::ip::make_address("127.0.0.1"), port}; }
 
   TempDir dir;
   testing::FakeNotificationServer server;
   Preferences prefs{QString::fromStdString((dir / "Ferrytide.conf").string())};
   platform::DesktopNotifications notices;
   Notifier notifier{prefs, notices, platform::DesktopLauncher()};
-  AppState appState{prefs, {.store = PeerStore(dir / "data"),
-                            .outbox = ShareOutbox(dir / "group"),
-                            .recentFilesFile = dir / "recent.json"}};
+  AppState appState{prefs,
+                    {.store = PeerStore(dir / "data"),
+                     .outbox = ShareOutbox(dir / "group"),
+                     .recentFilesFile = dir / "recent.json"}};
   CoreRuntime runtime;
   QObject owner;
   testing::FakePasteboard pasteboard;
@@ -87,11 +89,11 @@ class ReceiverControllerTest : public ::testing::Test {
   PeerSync sync{appState, notifier, runtime, network};
   NotificationApprovalPrompt prompt{notices};
   ReceiveApproval approval{prefs, prompt};
-  ReceiverController controller{appState, runtime, {approval, notifier, clipboard, sync},
-                                options(dir / "data")};
+  ReceiverController controller{
+      appState, runtime, {approval, notifier, clipboard, sync}, options(dir / "data")};
   std::uint16_t port = 0;
-  QMetaObject::Connection watch = QObject::connect(
-      &controller, &ReceiverController::listening, [this](std::uint16_t bound) { port = bound; });
+  QMetaObject::Connection watch = QObject::connect(&controller, &ReceiverController::listening,
+                                                   [this](std::uint16_t bound) { port = bound; });
 };
 
 TEST_F(ReceiverControllerTest, StartsOnlyWithUsablePhonesAndOnceAPhoneIsPaired) {
@@ -107,10 +109,9 @@ TEST_F(ReceiverControllerTest, StartsOnlyWithUsablePhonesAndOnceAPhoneIsPaired) 
   ASSERT_TRUE(listening());
   controller.start();
   EXPECT_TRUE(controller.running());
-  EXPECT_EQ(phoneDoes([&]() -> asio::awaitable<void> {
-              co_await phone.connectAndHandshake(endpoint());
-            }),
-            std::nullopt);
+  EXPECT_EQ(
+      phoneDoes([&]() -> asio::awaitable<void> { co_await phone.connectAndHandshake(endpoint()); }),
+      std::nullopt);
   EXPECT_NE(phoneDoes([&]() -> asio::awaitable<void> {
               TestPhone other;
               co_await other.connectAndHandshake(endpoint());
@@ -182,7 +183,8 @@ TEST_F(ReceiverControllerTest, DeclinedOfferWritesNothingAndAForgottenPhoneIsRef
     msg::FileOffer offer{"secret.pdf", 10, "application/pdf", "t2"};
     answer = co_await phone.offer(offer);
   };
-  runtime.start(&owner, offerFile(), [&] { done = true; }, [&](std::exception_ptr) { done = true; });
+  runtime.start(
+      &owner, offerFile(), [&] { done = true; }, [&](std::exception_ptr) { done = true; });
   ASSERT_TRUE(processEventsUntil([&] { return !server.calls().empty(); }));
   EXPECT_EQ(server.calls().front().summary, u"Pixel wants to send");
   server.click(server.calls().front().id, QStringLiteral("decline"));
@@ -196,6 +198,39 @@ TEST_F(ReceiverControllerTest, DeclinedOfferWritesNothingAndAForgottenPhoneIsRef
               co_await samePhoneAgain.receive();
             }),
             std::nullopt);
+}
+
+// A newer start of the application binds while the copy it replaced still holds the port.
+TEST_F(ReceiverControllerTest, BindingWaitsForAHeldPortAndGivesUpAfterItsAttempts) {
+  TestPhone phone;
+  pair(phone, "Pixel");
+  asio::io_context io;
+  asio::ip::tcp::acceptor holder(io, endpoint());
+  ReceiverControllerOptions held = options(dir / "data");
+  held.port = holder.local_endpoint().port();
+  held.bindRetryPause = 20ms;
+  auto makeController = [&](int attempts) {
+    held.bindAttempts = attempts;
+    return std::make_unique<ReceiverController>(
+        appState, runtime, ReceiverController::Services{approval, notifier, clipboard, sync}, held);
+  };
+
+  std::unique_ptr<ReceiverController> patient = makeController(50);
+  std::uint16_t bound = 0;
+  QObject::connect(patient.get(), &ReceiverController::listening,
+                   [&](std::uint16_t on) { bound = on; });
+  patient->start();
+  QTimer::singleShot(150ms, [&] { holder.close(); });
+  EXPECT_TRUE(processEventsUntil([&] { return bound == held.port; }));
+  EXPECT_FALSE(appState.lastError().has_value());
+
+  // Now the first one holds it for good.
+  std::unique_ptr<ReceiverController> brief = makeController(3);
+  brief->start();
+  EXPECT_TRUE(processEventsUntil([&] { return appState.lastError().has_value(); }));
+  EXPECT_TRUE(appState.lastError()->contains(QStringLiteral("in use")))
+      << appState.lastError()->toStdString();
+  EXPECT_TRUE(patient->running());
 }
 
 }  // namespace

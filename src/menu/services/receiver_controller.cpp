@@ -1,6 +1,7 @@
 #include "menu/services/receiver_controller.h"
 
 #include <QPointer>
+#include <QTimer>
 #include <QUuid>
 
 #include "core/peers/paired_phone_keys.h"
@@ -21,7 +22,8 @@ const QString kNoUsablePeers = QStringLiteral("no usable peers (re-pair phones)"
 
 QString text(const std::string& value) { return QString::fromStdString(value); }
 
-asio::awaitable<void> runReceiver(std::shared_ptr<Receiver> receiver, Receiver::Callbacks callbacks) {
+asio::awaitable<void> runReceiver(std::shared_ptr<Receiver> receiver,
+                                  Receiver::Callbacks callbacks) {
   co_await receiver->run(std::move(callbacks));
 }
 
@@ -54,8 +56,8 @@ asio::awaitable<bool> askOnMainThread(
 
 }  // namespace
 
-ReceiverController::ReceiverController(AppState& appState, CoreRuntime& runtime,
-                                       Services services, Options options, QObject* parent)
+ReceiverController::ReceiverController(AppState& appState, CoreRuntime& runtime, Services services,
+                                       Options options, QObject* parent)
     : QObject(parent),
       appState_(appState),
       runtime_(runtime),
@@ -66,7 +68,9 @@ ReceiverController::ReceiverController(AppState& appState, CoreRuntime& runtime,
 
 ReceiverController::~ReceiverController() { stop(); }
 
-void ReceiverController::start() {
+void ReceiverController::start() { startAttempt(1); }
+
+void ReceiverController::startAttempt(int bindAttempt) {
   if (task_) return;
   if (liveReceiver_) liveReceiver_->stop();
   liveReceiver_.reset();
@@ -81,8 +85,8 @@ void ReceiverController::start() {
   } catch (const std::exception& error) {
     return fail(QStringLiteral("KeyVault: ") + text(error.what()), text(error.what()));
   }
-  auto phones = std::make_shared<PairedPhoneKeys>(
-      appState_.store(), base64::encode(key->publicKey().view()));
+  auto phones =
+      std::make_shared<PairedPhoneKeys>(appState_.store(), base64::encode(key->publicKey().view()));
   std::vector<crypto::X25519PublicKey> expected;
   try {
     expected = phones->current();
@@ -93,12 +97,12 @@ void ReceiverController::start() {
     appState_.setReceiveStatus(ReceiveStatus::error(kNoUsablePeers));
     return;
   }
-  run(*key, std::move(expected), std::move(phones));
+  run(*key, std::move(expected), std::move(phones), bindAttempt);
 }
 
 void ReceiverController::run(const crypto::X25519PrivateKey& key,
                              std::vector<crypto::X25519PublicKey> expected,
-                             std::shared_ptr<PairedPhoneKeys> phones) {
+                             std::shared_ptr<PairedPhoneKeys> phones, int bindAttempt) {
   std::uint64_t generation = generation_;
   ReceiverOptions receiverOptions = options_.receiver;
   receiverOptions.peerStore = appState_.store();
@@ -123,7 +127,34 @@ void ReceiverController::run(const crypto::X25519PrivateKey& key,
   task_ = runtime_.start(
       this, runReceiver(receiver, callbacks(generation)),
       [this, generation] { runEnded(generation, QStringLiteral("listener stopped")); },
-      [this, generation](std::exception_ptr failure) { runEnded(generation, CoreRuntime::describe(failure)); });
+      [this, generation, bindAttempt](std::exception_ptr failure) {
+        runFailed(generation, bindAttempt, failure);
+      });
+}
+
+namespace {
+bool isBindFailure(std::exception_ptr failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const Receiver::Error& error) {
+    return error.kind() == Receiver::Error::Kind::listenerStartFailed;
+  } catch (...) {
+    return false;
+  }
+}
+}  // namespace
+
+void ReceiverController::runFailed(std::uint64_t generation, int bindAttempt,
+                                   std::exception_ptr failure) {
+  const bool retry =
+      generation == generation_ && bindAttempt < options_.bindAttempts && isBindFailure(failure);
+  if (!retry) return runEnded(generation, CoreRuntime::describe(failure));
+  --runsInFlight_;
+  task_.reset();
+  liveReceiver_.reset();
+  QTimer::singleShot(options_.bindRetryPause, this, [this, generation, bindAttempt] {
+    if (generation == generation_) startAttempt(bindAttempt + 1);
+  });
 }
 
 // Read on the network thread at the start of every connection: phones paired or forgotten

@@ -27,6 +27,10 @@ struct ReceiverControllerOptions {
   KeyVault keyVault = KeyVault();
   // Address, idle time-out and the like; the peer store is always the application's.
   ReceiverOptions receiver;
+  // The port may be held for a moment by the copy of the application that a newer start
+  // replaced, or by a pairing listener that is closing: binding is tried this many times.
+  int bindAttempts = 20;
+  std::chrono::milliseconds bindRetryPause = std::chrono::milliseconds(250);
 };
 
 // Owns the application's one receiver: starts it with this computer's key, the usable paired
@@ -71,8 +75,10 @@ class ReceiverController : public QObject {
   void idle();
 
  private:
+  void startAttempt(int bindAttempt);
   void run(const crypto::X25519PrivateKey& key, std::vector<crypto::X25519PublicKey> expected,
-           std::shared_ptr<PairedPhoneKeys> phones);
+           std::shared_ptr<PairedPhoneKeys> phones, int bindAttempt);
+  void runFailed(std::uint64_t generation, int bindAttempt, std::exception_ptr failure);
   Receiver::Callbacks callbacks(std::uint64_t generation);
   void installHooks(Receiver& receiver, std::shared_ptr<PairedPhoneKeys> phones);
   void finished(std::uint64_t generation, const QString& error);

@@ -113,6 +113,7 @@ bool MenuBarAppDelegate::applicationDidFinishLaunching() {
   installRouter();
   createStatusItem();
   createPopover();
+  services_->sayReceiveStatus();
   services_->connectReceiverToState();
   services_->receiver.start();
   startOutboxWatcher();

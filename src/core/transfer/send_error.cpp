@@ -33,7 +33,7 @@ SendError SendError::unauthorizedPeer() {
 SendError SendError::cancelled() { return SendError(Kind::cancelled, "cancelled by user", ""); }
 
 SendError SendError::peerRemoved() {
-  return SendError(Kind::peerRemoved, "the phone removed this Mac. Pair again to send to it.", "");
+  return SendError(Kind::peerRemoved, "the phone removed this computer. Pair again to send to it.", "");
 }
 
 SendError SendError::declined() {

@@ -31,7 +31,7 @@ class SendError : public Error {
   static SendError malformedResume(const std::string& text);       // "malformed Resume: "
   static SendError unauthorizedPeer();  // "remote pubkey ≠ paired peer"
   static SendError cancelled();         // "cancelled by user"
-  static SendError peerRemoved();       // "the phone removed this Mac. Pair again to send to it."
+  static SendError peerRemoved();       // "the phone removed this computer. Pair again to send to it."
   static SendError declined();          // "the phone declined the file."
 
   Kind kind() const { return kind_; }

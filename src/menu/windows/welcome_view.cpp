@@ -252,9 +252,8 @@ QWidget* WelcomeView::makeIntro() {
   content->setSpacing(12);
   content->addStretch();
   content->addWidget(logoLabel(72));
-  QLabel* heading =
-      named(theme::title(QStringLiteral("Your computer and your phone, one tap apart")),
-            "introTitle");
+  QLabel* heading = named(
+      theme::title(QStringLiteral("Your computer and your phone, one tap apart")), "introTitle");
   heading->setAlignment(Qt::AlignCenter);
   content->addWidget(heading);
   QLabel* body = named(theme::caption(QStringLiteral(
@@ -267,7 +266,7 @@ QWidget* WelcomeView::makeIntro() {
   auto* points = new QVBoxLayout;
   points->setSpacing(14);
   points->addLayout(point(QStringLiteral("Share from anywhere"),
-                          QStringLiteral("Your file manager, or drop on the tray icon."),
+                          QStringLiteral("Your file manager, or drop on the Ferrytide window."),
                           "pointShare"));
   points->addLayout(point(QStringLiteral("Private by design"),
                           QStringLiteral("Straight over your Wi-Fi, encrypted end to end."),
@@ -339,17 +338,16 @@ QWidget* WelcomeView::makeAwaiting() {
   content->setSpacing(10);
   content->addStretch();
   content->addWidget(named(theme::title(QStringLiteral("Pair your phone")), "pairTitle"));
-  // "Pair with a Mac" is the phone app's own button.
   content->addWidget(named(theme::caption(QStringLiteral(
-                               "Open Ferrytide on your phone, tap Pair with a Mac, then use "
+                               "Open Ferrytide on your phone, tap Pair with a computer, then use "
                                "either one.")),
                            "pairBody"));
   content->addSpacing(6);
   options_ = new PairOptionsCard;
   content->addWidget(options_);
   content->addSpacing(4);
-  QLabel* waiting = named(theme::caption(QStringLiteral("Waiting for your phone\u2026")),
-                          "waitingForPhone");
+  QLabel* waiting =
+      named(theme::caption(QStringLiteral("Waiting for your phone\u2026")), "waitingForPhone");
   waiting->setAlignment(Qt::AlignCenter);
   content->addWidget(waiting);
   content->addStretch();

@@ -78,7 +78,7 @@ TEST_F(ClipboardSenderTest, PhoneThatForgotThisComputerAnswersUnpair) {
   const auto outcome = sendClip("hello", phoneRecord(phonePort()), fastOptions());
   ASSERT_TRUE(outcome.sendError()) << outcome.failureText();
   EXPECT_EQ(outcome.sendError()->kind(), SendError::Kind::peerRemoved);
-  EXPECT_EQ(outcome.failureText(), "the phone removed this Mac. Pair again to send to it.");
+  EXPECT_EQ(outcome.failureText(), "the phone removed this computer. Pair again to send to it.");
   ASSERT_TRUE(runUntil([&] { return syncs.size() == 1; }));
   EXPECT_TRUE(std::holds_alternative<outcome::UnpairReplied>(syncs[0]));
   EXPECT_EQ(clips.size(), 0u);

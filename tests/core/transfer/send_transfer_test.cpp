@@ -303,7 +303,7 @@ TEST_F(SendOneFileTest, DeclineAndUnpairHaveTheirOwnErrors) {
   const auto removed = send(path);
   ASSERT_TRUE(removed.sendError()) << removed.failureText();
   EXPECT_EQ(removed.sendError()->kind(), SendError::Kind::peerRemoved);
-  EXPECT_EQ(removed.failureText(), "the phone removed this Mac. Pair again to send to it.");
+  EXPECT_EQ(removed.failureText(), "the phone removed this computer. Pair again to send to it.");
 
   EXPECT_EQ(journal.snapshotEntries().size(), 1u);
   EXPECT_TRUE(std::filesystem::is_empty(phoneDownloads.path()));
@@ -320,7 +320,7 @@ TEST_F(SendOneFileTest, UnpairBeforeTheOfferArrivesOutranksTheBrokenConnection) 
       });
   const auto outcome =
       send(makeFile("photo.jpg", patternBytes(5000, 9)), phoneRecord(port), fastOptions());
-  EXPECT_EQ(outcome.failureText(), "the phone removed this Mac. Pair again to send to it.");
+  EXPECT_EQ(outcome.failureText(), "the phone removed this computer. Pair again to send to it.");
 }
 
 TEST_F(SendOneFileTest, PhoneWithAnotherKeyGetsNoOffer) {

@@ -36,6 +36,12 @@ class AppParts {
   FakeNotificationServer server;
   bool serverStarted = false;
   menu::Preferences prefs{QString::fromStdString((dir / "Ferrytide.conf").string())};
+  // Set before the state is made: a first start seeds its recent files from the save folder,
+  // which would otherwise be the one every test in the program shares.
+  bool saveFolderSet = [this] {
+    prefs.setSaveFolder(QString::fromStdString((dir / "inbox").string()));
+    return true;
+  }();
   platform::DesktopNotifications notices;
   menu::Notifier notifier{prefs, notices, platform::DesktopLauncher()};
   menu::AppState appState{prefs,

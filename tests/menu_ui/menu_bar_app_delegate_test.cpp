@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QLabel>
 #include <QSignalSpy>
@@ -109,6 +110,14 @@ TEST_F(MenuBarAppDelegateTest, AFileFromAPairedPhoneShowsInThePopoverAndAsANotic
   EXPECT_EQ(name->text(), u"harbour.jpg");
   ASSERT_TRUE(processEventsUntil([&] { return !notifications.calls().empty(); }));
   EXPECT_EQ(notifications.calls().front().summary, u"harbour.jpg from Pixel");
+
+  // Every control in the popover can be told apart by a screen reader and reached by Tab.
+  for (QAbstractButton* control : popover->findChildren<QAbstractButton*>()) {
+    if (!control->isVisibleTo(popover)) continue;
+    EXPECT_FALSE(control->accessibleName().isEmpty() && control->text().isEmpty())
+        << control->objectName().toStdString();
+    EXPECT_TRUE(control->focusPolicy() & Qt::TabFocus) << control->objectName().toStdString();
+  }
 
   delegate.togglePopover();
   EXPECT_FALSE(popover->isShown());

@@ -113,7 +113,9 @@ TEST_F(PopoverWindowTest, DroppedFilesGoToThePhoneWithoutTheFolderAndShowInRecen
   EXPECT_EQ(phone.savedFiles(), (std::vector<std::string>{"a.txt", "b.txt"}));
 
   ASSERT_TRUE(processEventsUntil(
-      [&] { return window.findChildren<QWidget*>(u"recentFileRow"_qs).size() == 2; }));
+      [&] { return window.findChildren<QWidget*>(u"recentFileRow"_qs).size() == 2; }))
+      << window.findChildren<QWidget*>(u"recentFileRow"_qs).size() << " rows for "
+      << appState.recentFiles().size() << " recent files";
   EXPECT_FALSE(child(&window, "recentFilesEmpty")->isVisibleTo(&window));
   ASSERT_TRUE(processEventsUntil([&] {
     return child<QLabel>(&window, "sendTitle")->text() == u"Sent 2 files to Pixel"_qs;
@@ -322,7 +324,8 @@ class PopoverWindowShots : public PopoverWindowTest {
     model.send().mirrorEnd(SendPhase::Failed{
         u"Couldn't reach Pixel 8 Pro. Check that it's on the same Wi-Fi."_qs, u"Pixel 8 Pro"_qs});
     shot("files-failed");
-    for (int i = 0; i < 6; ++i) {
+    // Recorded oldest first, as they would have arrived: the newest shows on top.
+    for (int i = 5; i >= 0; --i) {
       appState.recordFile({QUuid::createUuid(),
                            file("holiday photo number " + std::to_string(i) + ".jpg"),
                            1'234'567 * (i + 1), QDateTime::currentDateTime().addSecs(-600 * i),

@@ -29,11 +29,6 @@ ReceiverControllerOptions receiverOptions(const AppServicesOptions& options) {
   return made;
 }
 
-void say(const QString& line) {
-  std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
-  std::fflush(stderr);
-}
-
 }  // namespace
 
 AppServices::AppServices(const AppServicesOptions& options)
@@ -54,6 +49,11 @@ AppServices::AppServices(const AppServicesOptions& options)
 AppServices::~AppServices() {
   appState.requestStopReceiver = nullptr;
   appState.requestStartReceiver = nullptr;
+}
+
+void say(const QString& line) {
+  std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+  std::fflush(stderr);
 }
 
 void AppServices::sayReceiveStatus() {

@@ -31,6 +31,9 @@ struct AppServicesOptions {
   std::optional<asio::ip::address> listenAddress;
 };
 
+// One line on stderr, flushed at once: for a terminal and for whoever waits on the program.
+void say(const QString& line);
+
 // The long-lived state and services that the tray application and the headless daemon share,
 // in the order they are made; each uses only those above it. Main thread only.
 struct AppServices {

@@ -1,19 +1,9 @@
 #include "menu/headless_daemon.h"
 
-#include <cstdio>
-
 #include "menu/app_services.h"
 #include "platform/linux/single_instance.h"
 
 namespace ferrytide::menu {
-namespace {
-
-void say(const QString& line) {
-  std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
-  std::fflush(stderr);
-}
-
-}  // namespace
 
 struct HeadlessDaemon::Parts : AppServices {
   using AppServices::AppServices;

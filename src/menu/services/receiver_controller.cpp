@@ -22,6 +22,16 @@ const QString kNoUsablePeers = QStringLiteral("no usable peers (re-pair phones)"
 
 QString text(const std::string& value) { return QString::fromStdString(value); }
 
+bool isBindFailure(std::exception_ptr failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const Receiver::Error& error) {
+    return error.kind() == Receiver::Error::Kind::listenerStartFailed;
+  } catch (...) {
+    return false;
+  }
+}
+
 asio::awaitable<void> runReceiver(std::shared_ptr<Receiver> receiver,
                                   Receiver::Callbacks callbacks) {
   co_await receiver->run(std::move(callbacks));
@@ -131,18 +141,6 @@ void ReceiverController::run(const crypto::X25519PrivateKey& key,
         runFailed(generation, bindAttempt, failure);
       });
 }
-
-namespace {
-bool isBindFailure(std::exception_ptr failure) {
-  try {
-    std::rethrow_exception(failure);
-  } catch (const Receiver::Error& error) {
-    return error.kind() == Receiver::Error::Kind::listenerStartFailed;
-  } catch (...) {
-    return false;
-  }
-}
-}  // namespace
 
 void ReceiverController::runFailed(std::uint64_t generation, int bindAttempt,
                                    std::exception_ptr failure) {

@@ -5,7 +5,6 @@
 #include <QDBusConnection>
 #include <QSystemTrayIcon>
 #include <QTimer>
-#include <cstdio>
 
 #include "core/support/http_client.h"
 #include "core/support/log.h"
@@ -34,11 +33,6 @@ namespace ferrytide::menu {
 namespace {
 
 const Logger logger("menu");
-
-void say(const QString& line) {
-  std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
-  std::fflush(stderr);
-}
 
 bool displayAvailable() { return QGuiApplication::platformName() != QLatin1String("minimal"); }
 

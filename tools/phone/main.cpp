@@ -58,15 +58,10 @@ struct PairArgs {
   std::string android = "Android 14 (emulator)";
 };
 
-// Like a phone, keeps browsing for a while: the computer's advert may still be on its way.
 PairingPayload browseForCode(const std::string& code) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  for (;;) {
-    std::optional<PairingPayload> payload = payloadFromAdverts(browsePairAdverts(), code);
-    if (payload) return *payload;
-    if (std::chrono::steady_clock::now() >= deadline) throw PhoneError::noAdvert(code);
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
-  }
+  std::optional<PairingPayload> payload = findPairAdvert(code, std::chrono::seconds(10));
+  if (!payload) throw PhoneError::noAdvert(code);
+  return *payload;
 }
 
 PairingPayload loadPayload(const PairArgs& args) {

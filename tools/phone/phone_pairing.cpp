@@ -1,5 +1,11 @@
 #include "phone_pairing.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -150,20 +156,71 @@ std::optional<PairingPayload> payloadFromAdverts(std::string_view browseOutput,
   return std::nullopt;
 }
 
-std::string browsePairAdverts() {
-  std::string command = "avahi-browse -rpt " +
-                        std::string(PairCode::serviceType.substr(0, PairCode::serviceType.size() - 1)) +
-                        " 2>&1";
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-  if (!pipe) throw PhoneError::browseFailed("cannot run avahi-browse");
-  std::string output;
-  char buffer[4096];
-  while (std::size_t count = std::fread(buffer, 1, sizeof buffer, pipe.get())) {
-    output.append(buffer, count);
+namespace {
+
+// avahi-browse as a child whose standard output (and errors) come through a pipe.
+struct BrowseProcess {
+  pid_t pid = -1;
+  int output = -1;
+
+  BrowseProcess() {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) throw PhoneError::browseFailed("cannot make a pipe");
+    pid = fork();
+    if (pid < 0) {
+      close(fds[0]);
+      close(fds[1]);
+      throw PhoneError::browseFailed("cannot start avahi-browse");
+    }
+    if (pid == 0) {
+      dup2(fds[1], STDOUT_FILENO);
+      dup2(fds[1], STDERR_FILENO);
+      std::string type(PairCode::serviceType.substr(0, PairCode::serviceType.size() - 1));
+      execlp("avahi-browse", "avahi-browse", "-rp", type.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(fds[1]);
+    output = fds[0];
   }
-  int status = pclose(pipe.release());
-  if (status != 0) throw PhoneError::browseFailed(output.empty() ? "avahi-browse failed" : output);
-  return output;
+  BrowseProcess(const BrowseProcess&) = delete;
+  BrowseProcess& operator=(const BrowseProcess&) = delete;
+  ~BrowseProcess() {
+    close(output);
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+  }
+
+  // Appends what the browser printed within `wait`; false once it has ended.
+  bool readInto(std::string& text, std::chrono::milliseconds wait) const {
+    pollfd ready{output, POLLIN, 0};
+    int polled = poll(&ready, 1, static_cast<int>(wait.count()));
+    if (polled <= 0) return true;
+    char buffer[4096];
+    ssize_t count = read(output, buffer, sizeof buffer);
+    if (count <= 0) return false;
+    text.append(buffer, static_cast<std::size_t>(count));
+    return true;
+  }
+};
+
+}  // namespace
+
+std::optional<PairingPayload> findPairAdvert(std::string_view code,
+                                             std::chrono::milliseconds timeout) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  BrowseProcess browser;
+  std::string output;
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left <= std::chrono::milliseconds(0)) return std::nullopt;
+    if (!browser.readInto(output, left)) {
+      if (std::optional<PairingPayload> payload = payloadFromAdverts(output, code)) return payload;
+      throw PhoneError::browseFailed(output.empty() ? "avahi-browse ended" : output);
+    }
+    if (std::optional<PairingPayload> payload = payloadFromAdverts(output, code)) return payload;
+  }
 }
 
 }  // namespace ferrytide::phone

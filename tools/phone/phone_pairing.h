@@ -4,6 +4,7 @@
 // wire and the four-digit confirmation code.
 
 #include <asio.hpp>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -55,12 +56,15 @@ asio::awaitable<void> deliverPairFrame(std::string host, std::int64_t port, Byte
                                        SendDuration connectTimeout);
 
 // The payload of the advert whose "c" is the hash of `code` and its "pk", from the output of
-// `avahi-browse -rpt` (resolved lines start with "="). Nothing when none matches.
+// `avahi-browse -rp` (resolved lines start with "="). Nothing when none matches.
 std::optional<PairingPayload> payloadFromAdverts(std::string_view browseOutput,
                                                  std::string_view code);
 
-// Runs `avahi-browse -rpt _ferrytide-pair._tcp` and returns what it printed. Throws
-// PhoneError::browseFailed when it cannot be run.
-std::string browsePairAdverts();
+// Browses the pairing adverts, as a phone does while the user types the code, until one matches
+// `code` or `timeout` passes (nothing then): adverts may still be on their way, and a resolve
+// that never completes does not hold it up. Throws PhoneError::browseFailed when the browser
+// cannot run or ends, as it does without a reachable avahi-daemon.
+std::optional<PairingPayload> findPairAdvert(std::string_view code,
+                                             std::chrono::milliseconds timeout);
 
 }  // namespace ferrytide::phone

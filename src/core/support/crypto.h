@@ -95,6 +95,23 @@ class X25519PrivateKey {
   X25519PublicKey publicKey_;
 };
 
+// An Ed25519 public key that checks signatures (pure Ed25519, RFC 8032). Copies share the
+// same immutable key.
+class Ed25519PublicKey {
+ public:
+  // Throws CryptoError unless `raw32` is 32 bytes the library accepts.
+  static Ed25519PublicKey fromRaw(ByteView raw32);
+
+  // Whether `signature64` is this key's signature over the whole of `message`; a signature
+  // that is not 64 bytes long is simply not one.
+  bool verify(ByteView message, ByteView signature64) const;
+
+ private:
+  struct Handle;
+  explicit Ed25519PublicKey(std::shared_ptr<const Handle> handle);
+  std::shared_ptr<const Handle> handle_;
+};
+
 // ChaCha20-Poly1305 (IETF: 12-byte nonce, 16-byte tag) under one key. The context is made
 // once and reused for every nonce. Plaintext may be given, and received, in several parts,
 // so that a frame's header and body need not be copied together.

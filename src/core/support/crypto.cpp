@@ -321,8 +321,8 @@ bool Ed25519PublicKey::verify(ByteView message, ByteView signature64) const {
   if (!ctx) fail("cannot make an Ed25519 context");
   // Pure Ed25519 hashes the message itself, so no digest is named and the message goes in
   // one call.
-  check(EVP_DigestVerifyInit_ex(ctx.get(), nullptr, nullptr, nullptr, nullptr,
-                                handle_->key.get(), nullptr),
+  check(EVP_DigestVerifyInit_ex(ctx.get(), nullptr, nullptr, nullptr, nullptr, handle_->key.get(),
+                                nullptr),
         "cannot start an Ed25519 verification");
   int result = EVP_DigestVerify(ctx.get(), signature64.data(), signature64.size(), message.data(),
                                 message.size());

@@ -127,7 +127,7 @@ std::string reasonOf(archive* handle) {
 // The writer refuses unsafe paths with a library error of its own; a positive number is the
 // system's (no space, no permission), which is ours to report, not the archive's.
 UpdateInstallError writeFailure(archive* writer, const std::string& entry) {
-  std::string reason = entry + ": " + reasonOf(writer);
+  std::string reason = entry.empty() ? reasonOf(writer) : entry + ": " + reasonOf(writer);
   if (archive_errno(writer) > 0) return UpdateInstallError::cannotWrite(reason);
   return UpdateInstallError::archiveUnreadable(reason);
 }
@@ -156,8 +156,8 @@ Writer openDiskWriter() {
   return writer;
 }
 
-// Only files, folders and symbolic links; no devices, pipes, sockets or hard links (a hard link
-// names a target the safety checks for paths do not cover).
+// Only files, folders and symbolic links: no devices, pipes or sockets, and no hard links, whose
+// targets the library would look up from the working folder rather than ours (see placeUnder).
 void checkEntryType(archive_entry* entry, const std::string& name) {
   mode_t type = archive_entry_filetype(entry);
   bool plain = type == AE_IFREG || type == AE_IFDIR || type == AE_IFLNK;
@@ -170,8 +170,9 @@ void checkEntryType(archive_entry* entry, const std::string& name) {
 // thread and so is not changed here: each name is checked, then placed under `folder`, whose
 // path holds no symbolic link (so the check for links on the way still applies in full).
 void placeUnder(const fs::path& folder, archive_entry* entry, const std::string& name) {
+  if (name.empty()) throw UpdateInstallError::archiveUnreadable("an entry has no name");
   fs::path relative(name);
-  if (name.empty() || relative.is_absolute()) {
+  if (relative.is_absolute()) {
     throw UpdateInstallError::archiveUnreadable(name + ": the path is absolute");
   }
   for (const fs::path& part : relative) {
@@ -214,13 +215,13 @@ void extractInto(const fs::path& archivePath, const fs::path& folder) {
     if (archive_write_header(writer.get(), entry) < ARCHIVE_WARN) {
       throw writeFailure(writer.get(), name);
     }
-    if (archive_entry_size(entry) > 0) copyData(reader.get(), writer.get(), name);
+    copyData(reader.get(), writer.get(), name);
     if (archive_write_finish_entry(writer.get()) < ARCHIVE_WARN) {
       throw writeFailure(writer.get(), name);
     }
   }
   // Closing sets the folders' final permissions and times.
-  if (archive_write_close(writer.get()) < ARCHIVE_WARN) throw writeFailure(writer.get(), "");
+  if (archive_write_close(writer.get()) < ARCHIVE_WARN) throw writeFailure(writer.get(), {});
 }
 
 // ---- The unpacked folder

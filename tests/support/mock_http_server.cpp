@@ -6,6 +6,7 @@
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
 #include <asio/read.hpp>
+#include <asio/ssl.hpp>
 #include <asio/read_until.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/streambuf.hpp>
@@ -56,18 +57,41 @@ struct MockHttpServer::Impl {
       : handler(std::move(h)),
         acceptor(io, tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0)) {}
 
+  void useTls(const TlsIdentity& identity) {
+    tls = std::make_unique<asio::ssl::context>(asio::ssl::context::tls_server);
+    tls->use_certificate_chain(asio::buffer(identity.certificatePem));
+    tls->use_private_key(asio::buffer(identity.privateKeyPem), asio::ssl::context::pem);
+  }
+
   asio::awaitable<void> acceptLoop() {
     while (acceptor.is_open()) {
       try {
         tcp::socket socket = co_await acceptor.async_accept(asio::use_awaitable);
-        asio::co_spawn(io, serve(std::move(socket)), asio::detached);  // serve() catches all
+        if (tls) {
+          asio::co_spawn(io, serveTls(std::move(socket)), asio::detached);
+        } else {
+          asio::co_spawn(io, serve(std::move(socket)), asio::detached);  // serve() catches all
+        }
       } catch (const std::exception&) {
         // One failed accept does not end the server.
       }
     }
   }
 
-  asio::awaitable<void> serve(tcp::socket socket) {
+  asio::awaitable<void> serveTls(tcp::socket socket) {
+    asio::ssl::stream<tcp::socket> stream(std::move(socket), *tls);
+    try {
+      co_await stream.async_handshake(asio::ssl::stream_base::server, asio::use_awaitable);
+    } catch (const std::exception&) {
+      co_return;  // a client that does not trust the certificate gives up here
+    }
+    co_await serve(stream);
+  }
+
+  asio::awaitable<void> serve(tcp::socket socket) { co_await serve<tcp::socket>(socket); }
+
+  template <typename Stream>
+  asio::awaitable<void> serve(Stream& socket) {
     try {
       asio::streambuf buffer(64 * 1024);
       std::size_t headLength =
@@ -102,7 +126,8 @@ struct MockHttpServer::Impl {
       if (reply.drop) co_return;  // the socket closes unanswered
       std::string answer = "HTTP/1.1 " + std::to_string(reply.status) + " Status" +
                            "\r\nContent-Type: " + reply.contentType +
-                           "\r\nContent-Length: " + std::to_string(reply.body.size()) +
+                           "\r\nContent-Length: " +
+                           std::to_string(reply.announcedLength.value_or(reply.body.size())) +
                            "\r\nConnection: close\r\n\r\n" + reply.body;
       co_await asio::async_write(socket, asio::buffer(answer), asio::use_awaitable);
     } catch (const std::exception&) {
@@ -115,11 +140,22 @@ struct MockHttpServer::Impl {
   tcp::acceptor acceptor;
   mutable std::mutex mutex;
   std::vector<Request> recorded;
+  std::unique_ptr<asio::ssl::context> tls;
   std::thread thread;
 };
 
 MockHttpServer::MockHttpServer(Handler handler)
     : impl_(std::make_unique<Impl>(std::move(handler))) {
+  start();
+}
+
+MockHttpServer::MockHttpServer(Handler handler, TlsIdentity tls)
+    : impl_(std::make_unique<Impl>(std::move(handler))) {
+  impl_->useTls(tls);
+  start();
+}
+
+void MockHttpServer::start() {
   asio::co_spawn(impl_->io, impl_->acceptLoop(), asio::detached);
   impl_->thread = std::thread([this] { impl_->io.run(); });
 }
@@ -130,7 +166,8 @@ MockHttpServer::~MockHttpServer() {
 }
 
 std::string MockHttpServer::baseUrl() const {
-  return "http://127.0.0.1:" + std::to_string(impl_->acceptor.local_endpoint().port());
+  std::string scheme = impl_->tls ? "https" : "http";
+  return scheme + "://127.0.0.1:" + std::to_string(impl_->acceptor.local_endpoint().port());
 }
 
 std::vector<MockHttpServer::Request> MockHttpServer::requests() const {

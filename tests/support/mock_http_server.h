@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,21 +31,33 @@ class MockHttpServer {
     std::string contentType = "application/json";
     std::chrono::milliseconds delay{0};  // before answering
     bool drop = false;                   // close without any answer (after the delay)
+    // Announce this Content-Length instead of the body's (more: the answer is cut short).
+    std::optional<std::size_t> announcedLength;
+  };
+
+  // A certificate and its key, both PEM, that the server presents for https.
+  struct TlsIdentity {
+    std::string certificatePem;
+    std::string privateKeyPem;
   };
 
   using Handler = std::function<Reply(const Request&)>;
 
   explicit MockHttpServer(Handler handler);
+  // The same over TLS: baseUrl() is then "https://127.0.0.1:<port>".
+  MockHttpServer(Handler handler, TlsIdentity tls);
   MockHttpServer(const MockHttpServer&) = delete;
   MockHttpServer& operator=(const MockHttpServer&) = delete;
   ~MockHttpServer();
 
-  // "http://127.0.0.1:<port>"
+  // "http://127.0.0.1:<port>" (or https)
   std::string baseUrl() const;
   std::vector<Request> requests() const;
   std::vector<Request> requestsTo(const std::string& target) const;
 
  private:
+  void start();
+
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };

@@ -32,17 +32,43 @@ struct BodySink {
   Bytes body;
   std::size_t limit = 0;
   bool overflowed = false;
+  const HttpRequest* request = nullptr;
+  CURL* curl = nullptr;
+  bool lengthReported = false;
+  bool stoppedByCaller = false;
 };
+
+void reportContentLength(BodySink& sink) {
+  if (sink.lengthReported || !sink.request->onContentLength) return;
+  sink.lengthReported = true;
+  curl_off_t length = -1;
+  if (curl_easy_getinfo(sink.curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
+      length >= 0) {
+    sink.request->onContentLength(static_cast<std::uint64_t>(length));
+  }
+}
 
 std::size_t collectBody(char* data, std::size_t size, std::size_t count, void* context) {
   auto* sink = static_cast<BodySink*>(context);
   std::size_t length = size * count;
+  if (sink->request->onBody) {
+    reportContentLength(*sink);
+    auto* bytes = reinterpret_cast<const std::uint8_t*>(data);
+    if (sink->request->onBody(ByteView(bytes, length))) return length;
+    sink->stoppedByCaller = true;
+    return 0;
+  }
   if (length > sink->limit - sink->body.size()) {
     sink->overflowed = true;
     return 0;  // ends the transfer with a write error
   }
   sink->body.insert(sink->body.end(), data, data + length);
   return length;
+}
+
+int checkCancel(void* context, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  const auto* cancel = static_cast<const std::atomic<bool>*>(context);
+  return cancel->load() ? 1 : 0;
 }
 
 HttpError::Kind classify(CURLcode code, long systemError) {
@@ -97,7 +123,7 @@ HttpResponse performBlocking(const HttpRequest& request) {
   if (!handle) throw HttpError(HttpError::Kind::other, "cannot create an HTTP request");
   CURL* curl = handle.get();
   char errorText[CURL_ERROR_SIZE] = {};
-  BodySink sink{{}, request.maxResponseBytes, false};
+  BodySink sink{{}, request.maxResponseBytes, false, &request, curl};
   HeaderList headers = makeHeaders(request);
 
   setOption(curl, CURLOPT_ERRORBUFFER, errorText);
@@ -108,6 +134,12 @@ HttpResponse performBlocking(const HttpRequest& request) {
   setOption(curl, CURLOPT_HTTPHEADER, headers.get());
   setOption(curl, CURLOPT_WRITEFUNCTION, &collectBody);
   setOption(curl, CURLOPT_WRITEDATA, &sink);
+  if (!request.caFile.empty()) setOption(curl, CURLOPT_CAINFO, request.caFile.c_str());
+  if (request.cancel) {
+    setOption(curl, CURLOPT_NOPROGRESS, 0L);
+    setOption(curl, CURLOPT_XFERINFOFUNCTION, &checkCancel);
+    setOption(curl, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(request.cancel.get()));
+  }
   if (request.method == "POST" || !request.body.empty()) {
     setOption(curl, CURLOPT_POST, 1L);
     setOption(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
@@ -118,6 +150,9 @@ HttpResponse performBlocking(const HttpRequest& request) {
   }
 
   CURLcode code = curl_easy_perform(curl);
+  if (sink.stoppedByCaller || code == CURLE_ABORTED_BY_CALLBACK) {
+    throw HttpError(HttpError::Kind::other, "the request was stopped");
+  }
   if (sink.overflowed) {
     throw HttpError(
         HttpError::Kind::other,

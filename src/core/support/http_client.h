@@ -4,8 +4,11 @@
 // on the client's own worker threads; the network thread only awaits their outcome.
 
 #include <asio/awaitable.hpp>
+#include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,6 +30,15 @@ struct HttpRequest {
   std::chrono::milliseconds timeout{60'000};
   // A larger answer ends the request with an error rather than filling memory.
   std::size_t maxResponseBytes = 1'048'576;
+  // PEM file of the certificate authorities to trust for https; empty: the system's.
+  std::string caFile;
+  // When set, the answer's body goes here piece by piece (on a worker thread) instead of into
+  // the response, and maxResponseBytes does not apply. Returning false ends the request.
+  std::function<bool(ByteView piece)> onBody;
+  // With onBody: the length the server announced, before the first piece (when it gave one).
+  std::function<void(std::uint64_t length)> onContentLength;
+  // Once this turns true the request ends within about a second, with an HttpError.
+  std::shared_ptr<const std::atomic<bool>> cancel;
 };
 
 struct HttpResponse {

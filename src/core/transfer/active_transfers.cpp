@@ -45,4 +45,9 @@ bool ActiveTransfers::isReleased(const Connection& connection) const {
   return !draining_.contains(connection.id());
 }
 
+bool ActiveTransfers::anyInProgress() const {
+  std::lock_guard guard(lock_);
+  return !owners_.empty();
+}
+
 }  // namespace ferrytide

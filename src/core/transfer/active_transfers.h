@@ -51,6 +51,9 @@ class ActiveTransfers {
   // False while `connection` owns any transfer or is draining.
   bool isReleased(const Connection& connection) const;
 
+  // Whether any connection is receiving a file.
+  bool anyInProgress() const;
+
  private:
   mutable std::mutex lock_;
   std::map<std::string, std::shared_ptr<Connection>> owners_;

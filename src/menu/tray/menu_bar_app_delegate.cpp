@@ -8,6 +8,7 @@
 
 #include "core/support/http_client.h"
 #include "core/support/log.h"
+#include "core/transfer/active_transfers.h"
 #include "menu/app_services.h"
 #include "menu/controllers/clipboard_hotkey.h"
 #include "menu/controllers/pair_controller.h"
@@ -28,6 +29,7 @@
 #include "plinth_reports/report_model.h"
 #include "plinth_reports/report_window.h"
 #include "plinth_reports/reports.h"
+#include "plinth_updates/updater.h"
 
 namespace ferrytide::menu {
 namespace {
@@ -69,6 +71,7 @@ struct MenuBarAppDelegate::Parts {
   PopoverModel popoverModel;
   ClipboardHotkey clipHotkey;
   PairController pair;
+  std::unique_ptr<::plinth::Updater> updater;
   platform::GlobalHotkey hotkey;
   std::unique_ptr<QSystemTrayIcon> statusItem;
   std::unique_ptr<StatusMenu> statusMenu;
@@ -104,6 +107,7 @@ bool MenuBarAppDelegate::applicationDidFinishLaunching() {
   claimSingleInstance();
   setUpNotifier();
   startReports();
+  startUpdater();
   installRouter();
   createStatusItem();
   createPopover();
@@ -114,6 +118,9 @@ bool MenuBarAppDelegate::applicationDidFinishLaunching() {
   if (options_.registerHotkeys) registerHotkeys();
   watchPreferences();
   services_->flushPeerSync();
+  if (::plinth::Updater::takeReopenAfterInstall(services_->prefs.defaults().fileName())) {
+    showSettings(SettingsSection::updates);
+  }
   if (services_->appState.peers().empty() && !services_->prefs.welcomeCompleted()) {
     showWelcome(false);
   }
@@ -155,6 +162,32 @@ void MenuBarAppDelegate::startReports() {
       services_->runtime.executor());
 }
 
+void MenuBarAppDelegate::startUpdater() {
+  ::plinth::UpdaterOptions options;
+  options.location = ::plinth::InstallLocation::detect(
+      QCoreApplication::applicationFilePath().toStdString());
+  options.network = services_->runtime.executor();
+  options.http = &parts_->http;
+  options.settingsFile = services_->prefs.defaults().fileName();
+  SendController& send = parts_->popoverModel.send();
+  options.transferInProgress = [&send] {
+    return send.busy() || ActiveTransfers::shared().anyInProgress();
+  };
+  Notifier& notifier = services_->notifier;
+  parts_->updater = std::make_unique<::plinth::Updater>(
+      QStringLiteral("Ferrytide"),
+      [&notifier](const QString& version) {
+        notifier.message(QStringLiteral("Ferrytide ") + version + QStringLiteral(" is available"),
+                         QStringLiteral("Install it from Settings › Updates."));
+      },
+      std::move(options));
+}
+
+void MenuBarAppDelegate::checkForUpdates() {
+  showSettings(SettingsSection::updates);
+  parts_->updater->checkNow();
+}
+
 void MenuBarAppDelegate::installRouter() {
   QPointer<MenuBarAppDelegate> self(this);
   router_.showSettings = [self](std::optional<SettingsSection> section) {
@@ -174,7 +207,10 @@ void MenuBarAppDelegate::installRouter() {
 void MenuBarAppDelegate::createStatusItem() {
   parts_->statusMenu = std::make_unique<StatusMenu>(StatusMenuActions{
       .settings = [this] { showSettings(); },
-      .checkForUpdates = {},
+      .checkForUpdates = parts_->updater->available() ? std::function<void()>([this] {
+        checkForUpdates();
+      })
+                                                      : std::function<void()>(),
       .reportProblem = [this] { showReport(); },
       .quit = [this] { quit(); },
   });
@@ -284,6 +320,7 @@ void MenuBarAppDelegate::showSettings(std::optional<SettingsSection> section) {
   if (!parts_->settingsWindow) {
     SettingsHooks hooks;
     hooks.clipHotkeyRegistered = [this] { return clipHotkeyRegistered(); };
+    hooks.updater = parts_->updater.get();
     parts_->settingsWindow = std::make_unique<plinth::HostedWindow>(
         QSize(820, 540), QStringLiteral("FerrytideSettings"), false,
         [this, hooks] {

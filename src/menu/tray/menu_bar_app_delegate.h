@@ -55,6 +55,8 @@ class MenuBarAppDelegate : public QObject {
   void showSettings(std::optional<SettingsSection> section = std::nullopt);
   void showWelcome(bool skipIntro);
   void showReport();
+  // "Check for Updates…": the Updates page, checking.
+  void checkForUpdates();
   void quit();
 
   AppServices& services() { return *services_; }
@@ -79,6 +81,7 @@ class MenuBarAppDelegate : public QObject {
   void claimSingleInstance();
   void setUpNotifier();
   void startReports();
+  void startUpdater();
   void installRouter();
   void createStatusItem();
   void createPopover();

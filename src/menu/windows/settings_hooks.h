@@ -5,6 +5,10 @@
 
 #include "menu/windows/settings_dialogs.h"
 
+namespace plinth {
+class Updater;
+}
+
 namespace ferrytide::menu {
 
 // What the settings window asks of the tray application.
@@ -18,6 +22,8 @@ struct SettingsHooks {
   // Installs those actions; empty when this build cannot, which hides the button.
   std::function<void()> installFileManagerIntegration;
   SettingsDialogs dialogs = SettingsDialogs::standard();
+  // The application's updater; null in a build or test without one.
+  ::plinth::Updater* updater = nullptr;
 };
 
 }  // namespace ferrytide::menu

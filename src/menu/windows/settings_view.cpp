@@ -14,7 +14,7 @@
 namespace ferrytide::menu {
 namespace {
 
-std::vector<plinth::SettingsPage> pages() {
+std::vector<plinth::SettingsPage> pages(const ::plinth::Updater* updater) {
   return {
       {settingsSectionId(SettingsSection::devices), QStringLiteral("Phones"),
        QStringLiteral("Phones that can send to this computer, and receive from it."),
@@ -26,7 +26,7 @@ std::vector<plinth::SettingsPage> pages() {
        QStringLiteral("Send without opening Ferrytide."),
        QStringLiteral("preferences-desktop-keyboard-shortcuts")},
       {settingsSectionId(SettingsSection::updates), QStringLiteral("Updates"),
-       SettingsUpdatesPage::subtitle(), QStringLiteral("system-software-update")},
+       SettingsUpdatesPage::subtitle(updater), QStringLiteral("system-software-update")},
       {settingsSectionId(SettingsSection::about), QStringLiteral("About"),
        QStringLiteral("Small apps that mind their own business."), QStringLiteral("help-about")},
   };
@@ -48,7 +48,7 @@ SettingsView::SettingsView(AppState& appState, Preferences& prefs, ClipHistory& 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   shell_ = new plinth::SettingsShell(
-      QStringLiteral("Ferrytide"), pages(),
+      QStringLiteral("Ferrytide"), pages(hooks_.updater),
       [this](const plinth::SettingsPage& page) {
         return makePage(settingsSectionFromId(page.id).value_or(SettingsSection::devices));
       },
@@ -83,7 +83,7 @@ QWidget* SettingsView::makePage(SettingsSection section) {
       page = new SettingsShortcutsPage(prefs_, hooks_);
       break;
     case SettingsSection::updates:
-      page = new SettingsUpdatesPage;
+      page = new SettingsUpdatesPage(hooks_.updater);
       break;
     case SettingsSection::about:
       page = new SettingsAboutPage(router_);

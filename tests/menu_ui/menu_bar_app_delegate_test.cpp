@@ -54,7 +54,8 @@ class MenuBarAppDelegateTest : public ::testing::Test {
   const std::uint16_t port = testing::freeLoopbackPort();
   MenuBarAppDelegate delegate{{.port = port,
                                .registerHotkeys = false,
-                               .listenAddress = asio::ip::make_address("127.0.0.1")}};
+                               .listenAddress = asio::ip::make_address("127.0.0.1"),
+                               .updates = std::nullopt}};
 };
 
 TEST_F(MenuBarAppDelegateTest, FirstStartWelcomesAndTheStatusMenuOpensItsWindows) {

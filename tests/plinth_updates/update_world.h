@@ -70,15 +70,20 @@ class UpdateWorld {
   }
   void serveGoodFeed() { serveFeed(key.signBase64(ferrytide::asBytes(archive)), archive.size()); }
 
+  // The updater's settings for this server: its feed, the test's key and trust root.
+  UpdaterConfig config() const {
+    return UpdaterConfig{.feedUrl = server.baseUrl() + "/appcast.xml",
+                         .publicEdKey = key.publicKeyBase64(),
+                         .caFile = (dir / "trust.pem").string(),
+                         .appName = "Ferrytide",
+                         .currentVersion = "1.2.0",
+                         .downloadFolder = dir / "downloads"};
+  }
+
   void startUpdater(InstallKind kind = InstallKind::selfContained,
                     std::chrono::milliseconds firstCheck = std::chrono::hours(1)) {
     UpdaterOptions options;
-    options.config = UpdaterConfig{.feedUrl = server.baseUrl() + "/appcast.xml",
-                                   .publicEdKey = key.publicKeyBase64(),
-                                   .caFile = (dir / "trust.pem").string(),
-                                   .appName = "Ferrytide",
-                                   .currentVersion = "1.2.0",
-                                   .downloadFolder = dir / "downloads"};
+    options.config = config();
     options.location = InstallLocation::detect(root / "bin" / "ferrytide");
     if (kind == InstallKind::packageManager) {
       options.location = InstallLocation{InstallKind::packageManager, {}, "/usr/bin/ferrytide"};

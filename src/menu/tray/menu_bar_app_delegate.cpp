@@ -164,6 +164,7 @@ void MenuBarAppDelegate::startReports() {
 
 void MenuBarAppDelegate::startUpdater() {
   ::plinth::UpdaterOptions options;
+  if (options_.updates) options.config = *options_.updates;
   options.location = ::plinth::InstallLocation::detect(
       QCoreApplication::applicationFilePath().toStdString());
   options.network = services_->runtime.executor();

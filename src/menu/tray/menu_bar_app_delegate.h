@@ -11,6 +11,7 @@
 #include "menu/models/hotkey_combo.h"
 #include "menu/tray/app_router.h"
 #include "menu/windows/settings_navigation.h"
+#include "plinth_updates/updater_config.h"
 
 class QSystemTrayIcon;
 
@@ -26,6 +27,8 @@ struct MenuBarAppDelegateOptions {
   bool registerHotkeys = true;
   // Absent: the receiver and the pairing listener take every interface.
   std::optional<asio::ip::address> listenAddress;
+  // Where updates come from; absent: the build's feed and key.
+  std::optional<::plinth::UpdaterConfig> updates;
 };
 
 // The tray application: claims the single instance (the newest start wins), builds the tray

@@ -43,7 +43,7 @@ std::unique_ptr<QCoreApplication> makeApplication(int& argc, char** argv, bool g
 int runTray(std::uint16_t port, std::optional<asio::ip::address> listenAddress) {
   QApplication::setQuitOnLastWindowClosed(false);
   ferrytide::menu::MenuBarAppDelegate delegate(
-      {.port = port, .registerHotkeys = true, .listenAddress = listenAddress});
+      {.port = port, .registerHotkeys = true, .listenAddress = listenAddress, .updates = {}});
   // Installed first: a session that ends during start-up still gets a clean exit.
   ferrytide::platform::TerminationSignals signals;
   QObject::connect(&signals, &ferrytide::platform::TerminationSignals::received,

@@ -32,7 +32,7 @@ class MockHttpServer {
     std::chrono::milliseconds delay{0};  // before answering
     bool drop = false;                   // close without any answer (after the delay)
     // Announce this Content-Length instead of the body's (more: the answer is cut short).
-    std::optional<std::size_t> announcedLength;
+    std::optional<std::size_t> announcedLength = std::nullopt;
   };
 
   // A certificate and its key, both PEM, that the server presents for https.

@@ -31,14 +31,14 @@ struct HttpRequest {
   // A larger answer ends the request with an error rather than filling memory.
   std::size_t maxResponseBytes = 1'048'576;
   // PEM file of the certificate authorities to trust for https; empty: the system's.
-  std::string caFile;
+  std::string caFile = {};
   // When set, the answer's body goes here piece by piece (on a worker thread) instead of into
   // the response, and maxResponseBytes does not apply. Returning false ends the request.
-  std::function<bool(ByteView piece)> onBody;
+  std::function<bool(ByteView piece)> onBody = {};
   // With onBody: the length the server announced, before the first piece (when it gave one).
-  std::function<void(std::uint64_t length)> onContentLength;
+  std::function<void(std::uint64_t length)> onContentLength = {};
   // Once this turns true the request ends within about a second, with an HttpError.
-  std::shared_ptr<const std::atomic<bool>> cancel;
+  std::shared_ptr<const std::atomic<bool>> cancel = {};
 };
 
 struct HttpResponse {

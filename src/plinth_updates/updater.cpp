@@ -192,6 +192,11 @@ void Updater::setCheckState(CheckState state) {
 void Updater::setProgress(std::optional<double> progress) { progress_ = progress; }
 
 void Updater::setHistory(std::vector<AppcastItem> items) {
+  // Only versions meant for this computer: another platform's or a test channel's notes would
+  // describe releases it never gets.
+  std::erase_if(items, [](const AppcastItem& item) {
+    return !item.channel.empty() || (!item.url.empty() && item.os != "linux");
+  });
   std::stable_sort(items.begin(), items.end(), [](const AppcastItem& a, const AppcastItem& b) {
     return compareVersions(a.version, b.version) > 0;
   });

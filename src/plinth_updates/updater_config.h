@@ -11,7 +11,6 @@ struct UpdaterConfig {
   std::string feedUrl;        // the appcast, over https
   std::string publicEdKey;    // Base64 of the 32-byte Ed25519 key that signs the archives
   std::string caFile;         // PEM trust root for the feed's server; empty: the system's
-  std::string appName = "Ferrytide";
   std::string currentVersion;
   std::filesystem::path downloadFolder;  // where archives are downloaded before the install
 

@@ -75,7 +75,6 @@ class UpdateWorld {
     return UpdaterConfig{.feedUrl = server.baseUrl() + "/appcast.xml",
                          .publicEdKey = key.publicKeyBase64(),
                          .caFile = (dir / "trust.pem").string(),
-                         .appName = "Ferrytide",
                          .currentVersion = "1.2.0",
                          .downloadFolder = dir / "downloads"};
   }

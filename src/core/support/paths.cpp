@@ -52,6 +52,11 @@ std::filesystem::path dataHome() {
   return configured.empty() ? homeDirectory() / ".local" / "share" : configured;
 }
 
+std::filesystem::path cacheHome() {
+  auto configured = fromEnvironment("XDG_CACHE_HOME");
+  return configured.empty() ? homeDirectory() / ".cache" : configured;
+}
+
 std::filesystem::path applicationSupportDirectory() { return dataHome() / "Ferrytide"; }
 
 std::filesystem::path downloadsDirectory() {

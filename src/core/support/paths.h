@@ -10,6 +10,8 @@ namespace ferrytide::paths {
 
 // $XDG_DATA_HOME, else ~/.local/share.
 std::filesystem::path dataHome();
+// $XDG_CACHE_HOME, else ~/.cache.
+std::filesystem::path cacheHome();
 // <dataHome>/Ferrytide: the key, the peer file, the journal and the other state files.
 std::filesystem::path applicationSupportDirectory();
 // The XDG user folder DOWNLOAD from user-dirs.dirs, else ~/Downloads.

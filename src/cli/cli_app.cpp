@@ -19,6 +19,7 @@ CliApp::CliApp() : app_("Ferrytide: files and text between this computer and a p
   addReceiveCommand(app_, receive);
   addForgetCommand(app_, forget);
   addShareCommand(app_, share);
+  addIntegrateCommand(app_, integrate);
 }
 
 void CliApp::parse(std::vector<std::string> arguments) {
@@ -41,6 +42,7 @@ int CliApp::runCommand(std::istream& input) {
   if (name == "receive") return runReceiveCommand(receive);
   if (name == "forget") return runForgetCommand(forget);
   if (name == "share") return runShareCommand(share);
+  if (name == "integrate") return runIntegrateCommand(integrate);
   return runStatusCommand();
 }
 

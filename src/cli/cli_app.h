@@ -10,6 +10,7 @@
 
 #include "cli/clip_command.h"
 #include "cli/forget_command.h"
+#include "cli/integrate_command.h"
 #include "cli/pair_command.h"
 #include "cli/peers_command.h"
 #include "cli/receive_command.h"
@@ -41,6 +42,7 @@ class CliApp {
   ReceiveOptions receive;
   ForgetOptions forget;
   ShareOptions share;
+  IntegrateOptions integrate;
 
  private:
   int runCommand(std::istream& input);

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli/cli_context.h"
+#include "cli/integrate_command.h"
 #include "cli/pending_unpairs.h"
 #include "core/transfer/clipboard_sender.h"
 
@@ -42,6 +43,7 @@ int runForgetCommand(const ForgetOptions& options) {
   context.peerStore.removeFirst(
       [&](const PeerRecord& record) { return record.peer_pubkey == pubkey; });
   std::printf("Forgot %s\n", peer.peer_hostname.c_str());
+  refreshFileManagerActions();
   if (!toldError.empty()) {
     std::fprintf(stderr, "The phone was not told: %s\n", toldError.c_str());
     std::fprintf(stderr, "It will be told when it next connects to \"ferrytide-cli receive\"\n");

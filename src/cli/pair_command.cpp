@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "cli/integrate_command.h"
 #include "cli/pending_unpairs.h"
 #include "cli/receiver_pid_file.h"
 #include "core/peers/device_info.h"
@@ -143,6 +144,7 @@ int runPairCommand(const PairOptions& options, std::istream& input) {
   for (const PeerRecord& old : stale) {
     std::printf("Removed the older pairing of %s\n", old.peer_hostname.c_str());
   }
+  refreshFileManagerActions();
   if (stoppedReceiver) std::printf("Start \"ferrytide-cli receive\" again to receive from it\n");
   return 0;
 }

@@ -3,9 +3,11 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace ferrytide::paths {
 
@@ -16,11 +18,6 @@ std::filesystem::path fromEnvironment(const char* name) {
   std::filesystem::path path(value);
   // The XDG rules ignore relative paths.
   return path.is_absolute() ? path : std::filesystem::path();
-}
-
-std::filesystem::path configHome() {
-  auto configured = fromEnvironment("XDG_CONFIG_HOME");
-  return configured.empty() ? homeDirectory() / ".config" : configured;
 }
 
 // One line of user-dirs.dirs: XDG_DOWNLOAD_DIR="$HOME/Downloads".
@@ -50,6 +47,25 @@ std::filesystem::path homeDirectory() {
 std::filesystem::path dataHome() {
   auto configured = fromEnvironment("XDG_DATA_HOME");
   return configured.empty() ? homeDirectory() / ".local" / "share" : configured;
+}
+
+std::filesystem::path configHome() {
+  auto configured = fromEnvironment("XDG_CONFIG_HOME");
+  return configured.empty() ? homeDirectory() / ".config" : configured;
+}
+
+std::vector<std::filesystem::path> configDirs() {
+  const char* value = std::getenv("XDG_CONFIG_DIRS");
+  std::vector<std::filesystem::path> folders;
+  std::string list = value == nullptr ? "" : value;
+  for (std::size_t start = 0; start <= list.size();) {
+    std::size_t end = std::min(list.find(':', start), list.size());
+    std::filesystem::path folder(list.substr(start, end - start));
+    if (folder.is_absolute()) folders.push_back(folder);
+    start = end + 1;
+  }
+  if (folders.empty()) folders.emplace_back("/etc/xdg");
+  return folders;
 }
 
 std::filesystem::path cacheHome() {

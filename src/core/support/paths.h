@@ -5,11 +5,16 @@
 // parameter and use these only as defaults.
 
 #include <filesystem>
+#include <vector>
 
 namespace ferrytide::paths {
 
 // $XDG_DATA_HOME, else ~/.local/share.
 std::filesystem::path dataHome();
+// $XDG_CONFIG_HOME, else ~/.config.
+std::filesystem::path configHome();
+// The absolute folders of $XDG_CONFIG_DIRS, else /etc/xdg: where system-wide defaults live.
+std::vector<std::filesystem::path> configDirs();
 // $XDG_CACHE_HOME, else ~/.cache.
 std::filesystem::path cacheHome();
 // <dataHome>/Ferrytide: the key, the peer file, the journal and the other state files.

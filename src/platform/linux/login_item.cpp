@@ -7,44 +7,10 @@
 
 #include "core/support/file_io.h"
 #include "core/support/paths.h"
+#include "platform/linux/desktop_files/desktop_entry.h"
 
 namespace ferrytide::platform {
 namespace {
-
-std::filesystem::path configHome() {
-  const char* configured = std::getenv("XDG_CONFIG_HOME");
-  // The base directory specification ignores a relative value.
-  if (configured != nullptr && configured[0] == '/') return configured;
-  return paths::homeDirectory() / ".config";
-}
-
-// An Exec argument: quoted when it holds a reserved character, with the characters that stay
-// special inside quotes escaped.
-QString quotedArgument(const QString& argument) {
-  static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
-  bool needsQuotes = std::any_of(argument.begin(), argument.end(),
-                                 [](QChar c) { return reserved.contains(c); });
-  if (!needsQuotes) return argument;
-  QString quoted = QStringLiteral("\"");
-  for (QChar c : argument) {
-    if (c == u'"' || c == u'`' || c == u'$' || c == u'\\') quoted += u'\\';
-    quoted += c;
-  }
-  return quoted + u'"';
-}
-
-// The Exec value: backslashes and line breaks escaped as in every string value, and percent
-// signs doubled since one would start a field code.
-QString execValue(const QString& value) {
-  QString escaped;
-  for (QChar c : value) {
-    if (c == u'\\') escaped += QStringLiteral("\\\\");
-    else if (c == u'\n') escaped += QStringLiteral("\\n");
-    else if (c == u'%') escaped += QStringLiteral("%%");
-    else escaped += c;
-  }
-  return escaped;
-}
 
 bool skipped(const std::string& text) {
   for (const char* marker : {"\nHidden=true", "\nX-GNOME-Autostart-enabled=false"}) {
@@ -55,7 +21,7 @@ bool skipped(const std::string& text) {
 
 }  // namespace
 
-std::filesystem::path LoginItem::entryPath() { return configHome() / "autostart" / entryName; }
+std::filesystem::path LoginItem::entryPath() { return paths::configHome() / "autostart" / entryName; }
 
 bool LoginItem::isEnabled() {
   try {
@@ -97,7 +63,7 @@ std::string LoginItem::entryText(const QString& program) {
                      "Icon=ferrytide\n"
                      "Terminal=false\n"
                      "X-GNOME-Autostart-enabled=true\n")
-                     .arg(execValue(quotedArgument(program)));
+                     .arg(QString::fromStdString(desktop_entry::execValue({program.toStdString()})));
   return text.toStdString();
 }
 

@@ -1,5 +1,8 @@
 #include "menu/app_services.h"
 
+#include <unistd.h>
+
+#include <QCoreApplication>
 #include <cstdio>
 
 #include "core/support/paths.h"
@@ -29,6 +32,17 @@ ReceiverControllerOptions receiverOptions(const AppServicesOptions& options) {
   return made;
 }
 
+// The command line beside this program: installed, both are in one folder; in the build
+// tree, the command line is built next door.
+std::filesystem::path commandLineProgram() {
+  std::filesystem::path folder = QCoreApplication::applicationDirPath().toStdString();
+  for (const std::filesystem::path& candidate :
+       {folder / "ferrytide-cli", folder.parent_path() / "cli" / "ferrytide-cli"}) {
+    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+  }
+  return "ferrytide-cli";
+}
+
 }  // namespace
 
 AppServices::AppServices(const AppServicesOptions& options)
@@ -42,13 +56,15 @@ AppServices::AppServices(const AppServicesOptions& options)
       receiver(appState, runtime, {approval, notifier, clipboard, peerSync},
                receiverOptions(options)),
       peerWatch(appState),
-      outbox(appState, notifier, peerSync, runtime) {
+      outbox(appState, notifier, peerSync, runtime),
+      fileManagerActions(platform::FileManagerActionsOptions::standard(commandLineProgram())) {
   clipboard.clipboardAvailable = options.clipboard;
 }
 
 AppServices::~AppServices() {
   appState.requestStopReceiver = nullptr;
   appState.requestStartReceiver = nullptr;
+  appState.peersMirrored = nullptr;
 }
 
 void say(const QString& line) {
@@ -72,6 +88,13 @@ void AppServices::sayReceiveStatus() {
 void AppServices::connectReceiverToState() {
   appState.requestStopReceiver = [this] { receiver.stop(); };
   appState.requestStartReceiver = [this] { receiver.start(); };
+}
+
+void AppServices::connectFileManagerActions() {
+  appState.peersMirrored = [this](const std::vector<ShareOutbox::SharePeer>& phones) {
+    fileManagerActions.refresh(phones);
+  };
+  appState.mirrorPeersToAppGroup();
 }
 
 void AppServices::flushPeerSync() {

@@ -19,6 +19,7 @@
 #include "menu/services/peer_sync.h"
 #include "menu/services/receive_approval.h"
 #include "menu/services/receiver_controller.h"
+#include "platform/linux/desktop_files/file_manager_actions.h"
 #include "platform/linux/desktop_notifications.h"
 
 namespace ferrytide::menu {
@@ -48,6 +49,8 @@ struct AppServices {
   // Takes over the unpair notices that `ferrytide-cli forget` could not deliver, then delivers
   // what is waiting.
   void flushPeerSync();
+  // Keeps the file managers' "Send to phone" actions naming the phones as they are now.
+  void connectFileManagerActions();
   // Stops accepting and calls `done` once the transfers in flight have finished.
   void finish(const std::function<void()>& done);
 
@@ -65,6 +68,7 @@ struct AppServices {
   ReceiverController receiver;
   PeerFileWatch peerWatch;
   OutboxWatcher outbox;
+  platform::FileManagerActions fileManagerActions;
 };
 
 }  // namespace ferrytide::menu

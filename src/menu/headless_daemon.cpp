@@ -36,6 +36,7 @@ bool HeadlessDaemon::start() {
   parts_->connectReceiverToState();
   parts_->receiver.start();
   parts_->flushPeerSync();
+  parts_->connectFileManagerActions();
   parts_->outbox.start();
   return true;
 }

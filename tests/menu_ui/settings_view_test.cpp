@@ -286,13 +286,19 @@ TEST_F(SettingsViewTest, FileManagerRowFollowsTheIntegrationState) {
   view_.reset();
 
   installed = false;
+  std::optional<QString> failure = u"uca.xml: not readable as XML"_qs;
   hooks.installFileManagerIntegration = [&] {
     ++installs;
-    installed = true;
+    if (!failure) installed = true;
+    return failure;
   };
   view().select(SettingsSection::shortcuts);
   click("installFileManagerButton");
-  EXPECT_EQ(installs, 1);
+  EXPECT_EQ(noteOf("fileManagerNote"), *failure);
+  EXPECT_TRUE(find<QWidget>("installFileManagerButton")->isVisibleTo(&view()));
+  failure.reset();
+  click("installFileManagerButton");
+  EXPECT_EQ(installs, 2);
   EXPECT_TRUE(find<QWidget>("fileManagerState")->isVisibleTo(&view()));
   EXPECT_FALSE(find<QWidget>("installFileManagerButton")->isVisibleTo(&view()));
 }
@@ -311,7 +317,7 @@ TEST_F(SettingsViewTest, EveryControlIsNamedAndReachable) {
     dark.setColor(role, colour);
   }
   hooks.fileManagerIntegration = [] { return std::optional<bool>(false); };
-  hooks.installFileManagerIntegration = [] {};
+  hooks.installFileManagerIntegration = [] { return std::optional<QString>(); };
   for (bool inDark : {false, true}) {
     QApplication::setPalette(inDark ? dark : saved);
     QString suffix = inDark ? QStringLiteral("-dark") : QStringLiteral("-light");

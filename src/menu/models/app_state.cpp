@@ -75,7 +75,7 @@ void AppState::setPeers(std::vector<PeerRecord> peers) {
   Q_EMIT selectedPeerChanged();
 }
 
-void AppState::mirrorPeersToAppGroup() const {
+std::vector<ShareOutbox::SharePeer> AppState::sharePeers() const {
   std::vector<ShareOutbox::SharePeer> sharePeers;
   sharePeers.reserve(peers_.size());
   for (const PeerRecord& peer : peers_) {
@@ -86,7 +86,13 @@ void AppState::mirrorPeersToAppGroup() const {
       std::find_if(sharePeers.begin(), sharePeers.end(),
                    [&](const ShareOutbox::SharePeer& peer) { return peer.pubkey == target; });
   if (chosen != sharePeers.end()) std::rotate(sharePeers.begin(), chosen, chosen + 1);
-  outbox_.writePeers(sharePeers);
+  return sharePeers;
+}
+
+void AppState::mirrorPeersToAppGroup() const {
+  std::vector<ShareOutbox::SharePeer> phones = sharePeers();
+  outbox_.writePeers(phones);
+  if (peersMirrored) peersMirrored(phones);
 }
 
 void AppState::recordFile(const FileLog& row) {

@@ -70,13 +70,18 @@ class AppState : public QObject {
   // Installed by the application: the receiver stops and starts again with the current keys.
   std::function<void()> requestStopReceiver;
   std::function<void()> requestStartReceiver;
+  // Installed by the application: called with the phones each time they are mirrored, so that
+  // the file managers' actions can follow.
+  std::function<void(const std::vector<ShareOutbox::SharePeer>&)> peersMirrored;
   // Installed by peer sync: queues an unpair notice for a phone that is being forgotten.
   std::function<void(const PeerRecord&)> queueUnpairNotice;
 
   // Newest pairing first; on failure no phones and the error in lastError. Mirrors the list
   // for the share integration either way.
   void reloadPeers();
-  // Writes the phones a sharer may offer, the default target first.
+  // The phones a sharer may offer, under their shown names, the default target first.
+  std::vector<ShareOutbox::SharePeer> sharePeers() const;
+  // Writes those for the share integration.
   void mirrorPeersToAppGroup() const;
   // Adds a row at the front (at most 50 are kept) and saves the list in the background.
   void recordFile(const FileLog& row);

@@ -118,6 +118,7 @@ bool MenuBarAppDelegate::applicationDidFinishLaunching() {
   if (options_.registerHotkeys) registerHotkeys();
   watchPreferences();
   services_->flushPeerSync();
+  services_->connectFileManagerActions();
   if (::plinth::Updater::takeReopenAfterInstall(services_->prefs.defaults().fileName())) {
     showSettings(SettingsSection::updates);
   }
@@ -295,6 +296,17 @@ void MenuBarAppDelegate::watchPreferences() {
   });
 }
 
+std::optional<QString> MenuBarAppDelegate::installFileManagerActions() {
+  try {
+    if (services_->fileManagerActions.install(services_->appState.sharePeers()).empty()) {
+      return QStringLiteral("None of Dolphin, Files (Nautilus), Thunar and Nemo was found.");
+    }
+    return std::nullopt;
+  } catch (const platform::FileManagerActionsError& error) {
+    return QString::fromStdString(error.what());
+  }
+}
+
 void MenuBarAppDelegate::togglePopover() {
   if (parts_->popover->isShown()) return closePopover();
   showPopover();
@@ -322,6 +334,10 @@ void MenuBarAppDelegate::showSettings(std::optional<SettingsSection> section) {
     SettingsHooks hooks;
     hooks.clipHotkeyRegistered = [this] { return clipHotkeyRegistered(); };
     hooks.updater = parts_->updater.get();
+    hooks.fileManagerIntegration = [this] {
+      return services_->fileManagerActions.installedWherePresent();
+    };
+    hooks.installFileManagerIntegration = [this] { return installFileManagerActions(); };
     parts_->settingsWindow = std::make_unique<plinth::HostedWindow>(
         QSize(820, 540), QStringLiteral("FerrytideSettings"), false,
         [this, hooks] {

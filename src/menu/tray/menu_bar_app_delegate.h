@@ -73,6 +73,8 @@ class MenuBarAppDelegate : public QObject {
   QWidget* welcomeContent() const;
   QWidget* reportContent() const;
   bool clipHotkeyRegistered() const { return clipHotkeyID_.has_value(); }
+  // Adds "Send to phone" to the file managers found: nothing, or why it could not.
+  std::optional<QString> installFileManagerActions();
 
  Q_SIGNALS:
   // A newer start took over, or the user quit: the event loop should end.

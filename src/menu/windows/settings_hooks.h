@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <QString>
 #include <optional>
 
 #include "menu/windows/settings_dialogs.h"
@@ -19,8 +20,9 @@ struct SettingsHooks {
   std::function<std::optional<bool>()> fileManagerIntegration = [] {
     return std::optional<bool>();
   };
-  // Installs those actions; empty when this build cannot, which hides the button.
-  std::function<void()> installFileManagerIntegration;
+  // Installs those actions: nothing, or why they could not be. Empty when this build cannot,
+  // which hides the button.
+  std::function<std::optional<QString>()> installFileManagerIntegration;
   SettingsDialogs dialogs = SettingsDialogs::standard();
   // The application's updater; null in a build or test without one.
   ::plinth::Updater* updater = nullptr;

@@ -99,8 +99,10 @@ QWidget* SettingsShortcutsPage::makeFileManagerCard() {
   install_->setAccessibleName(QStringLiteral("Add Send to phone to the file manager"));
   fileManager_->addTrailing(install_);
   connect(install_, &QPushButton::clicked, this, [this] {
-    if (hooks_.installFileManagerIntegration) hooks_.installFileManagerIntegration();
+    std::optional<QString> failure;
+    if (hooks_.installFileManagerIntegration) failure = hooks_.installFileManagerIntegration();
     showFileManagerState();
+    if (failure) fileManager_->setNote(*failure);
   });
   return settingsCard(this, {fileManager_});
 }
@@ -202,10 +204,12 @@ void SettingsShortcutsPage::showFileManagerState() {
   fileManagerState_->setVisible(installed.value_or(false));
   fileManagerState_->setText(QStringLiteral("On"));
   fileManagerState_->setAccessibleName(QStringLiteral("Send to phone is on"));
-  install_->setVisible(!installed.value_or(false) && bool(hooks_.installFileManagerIntegration));
+  install_->setVisible(installed == false && bool(hooks_.installFileManagerIntegration));
   if (!installed) {
     fileManager_->setNote(
-        QStringLiteral("Ferrytide can't tell whether your file manager offers it yet."), false);
+        QStringLiteral("Works in Dolphin, Files (Nautilus), Thunar and Nemo. None of them was "
+                       "found."),
+        false);
   } else if (!*installed) {
     fileManager_->setNote(QStringLiteral("Not set up in your file manager yet."), false);
   } else {

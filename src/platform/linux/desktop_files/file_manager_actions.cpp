@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "core/support/file_io.h"
+#include "core/support/json.h"
 #include "core/support/log.h"
 #include "core/support/paths.h"
 #include "platform/linux/desktop_files/desktop_entry.h"
@@ -132,11 +133,33 @@ struct FileManagerActions::Entry {
   }
 };
 
+namespace {
+
+// Where python3-nautilus puts its loader, for the Nautilus of today and the one before.
+std::vector<fs::path> standardNautilusPythonLoaders() {
+  std::vector<fs::path> libraries = {"/usr/lib", "/usr/lib64"};
+  std::error_code error;
+  for (fs::directory_iterator it("/usr/lib", error), end; !error && it != end; it.increment(error)) {
+    if (it->path().filename().string().find("-linux-") != std::string::npos) {
+      libraries.push_back(it->path());
+    }
+  }
+  std::vector<fs::path> loaders;
+  for (const fs::path& library : libraries) {
+    for (const char* folder : {"extensions-4", "extensions-3.0"}) {
+      loaders.push_back(library / "nautilus" / folder / "libnautilus-python.so");
+    }
+  }
+  return loaders;
+}
+
+}  // namespace
+
 FileManagerActionsOptions FileManagerActionsOptions::standard(fs::path cliProgram) {
   const char* path = std::getenv("PATH");
   return {paths::dataHome(), paths::configHome(), paths::configDirs(),
           path == nullptr ? std::string("/usr/local/bin:/usr/bin:/bin") : std::string(path),
-          std::move(cliProgram)};
+          std::move(cliProgram), standardNautilusPythonLoaders()};
 }
 
 FileManagerActions::FileManagerActions(FileManagerActionsOptions options)
@@ -231,6 +254,7 @@ std::vector<fs::path> FileManagerActions::installedFiles(FileManager manager) co
       if (fs::exists(dolphinFile(), error)) files.push_back(dolphinFile());
       break;
     case FileManager::nautilus: {
+      if (isOurScript(nautilusExtension())) files.push_back(nautilusExtension());
       fs::path entry = nautilusScripts() / sendToPhone;
       if (isOurScript(entry)) files.push_back(entry);
       if (fs::is_directory(entry, error)) {
@@ -311,6 +335,7 @@ void FileManagerActions::writeDolphin(const std::vector<Entry>& list) const {
 // runs a script in the folder shown, with the selected files' names as its arguments.
 void FileManagerActions::writeNautilus(const std::vector<Entry>& list) const {
   erase(FileManager::nautilus);
+  if (nautilusLoadsPython()) return writeNautilusExtension(list);
   fs::path entry = nautilusScripts() / sendToPhone;
   std::error_code error;
   if (fs::exists(fs::symlink_status(entry, error))) {
@@ -323,6 +348,67 @@ void FileManagerActions::writeNautilus(const std::vector<Entry>& list) const {
                        "exec " + desktop_entry::shellCommand(item.command) + " \"$@\"\n";
     writeFile(script, text, 0755);
   }
+}
+
+// A menu provider: the entries on the selected files' own menu, in a "Send to phone" submenu
+// with several phones. The entries are JSON, which Python reads as its own literals.
+void FileManagerActions::writeNautilusExtension(const std::vector<Entry>& list) const {
+  json::Value entries = json::Value::array();
+  for (const Entry& entry : list) {
+    std::string label = list.size() > 1 ? entry.menuItem() : entry.title();
+    entries.push_back({entry.id, label, entry.description(), entry.command});
+  }
+  std::string submenu = list.size() > 1 ? std::string(sendToPhone) : std::string();
+  std::string text =
+      std::string(scriptMarker) + " written by ferrytide-cli integrate, rewritten when the phones change.\n"
+      "import subprocess\n"
+      "\n"
+      "import gi\n"
+      "try:\n"
+      "    gi.require_version(\"Nautilus\", \"4.0\")\n"
+      "except ValueError:\n"
+      "    gi.require_version(\"Nautilus\", \"3.0\")\n"
+      "from gi.repository import GObject, Nautilus\n"
+      "\n"
+      "SUBMENU = " + json::Value(submenu).dump() + "\n"
+      "ENTRIES = " + entries.dump() + "\n"
+      "\n"
+      "\n"
+      "def local_files(files):\n"
+      "    \"\"\"The selected files' paths; none when a folder or a remote file is among them.\"\"\"\n"
+      "    paths = []\n"
+      "    for file in files:\n"
+      "        location = file.get_location()\n"
+      "        path = location.get_path() if location is not None else None\n"
+      "        if path is None or file.is_directory():\n"
+      "            return []\n"
+      "        paths.append(path)\n"
+      "    return paths\n"
+      "\n"
+      "\n"
+      "def menu_item(entry, paths):\n"
+      "    name, label, tip, command = entry\n"
+      "    item = Nautilus.MenuItem(name=name, label=label, tip=tip, icon=\"ferrytide\")\n"
+      "    item.connect(\"activate\", lambda _item: subprocess.Popen(command + paths))\n"
+      "    return item\n"
+      "\n"
+      "\n"
+      "class FerrytideSendMenu(GObject.GObject, Nautilus.MenuProvider):\n"
+      "    def get_file_items(self, *arguments):\n"
+      "        # Nautilus 4 passes the files; Nautilus 3 the window, then the files.\n"
+      "        paths = local_files(arguments[-1])\n"
+      "        if not paths:\n"
+      "            return []\n"
+      "        items = [menu_item(entry, paths) for entry in ENTRIES]\n"
+      "        if not SUBMENU:\n"
+      "            return items\n"
+      "        top = Nautilus.MenuItem(name=\"ferrytide-send-menu\", label=SUBMENU, icon=\"ferrytide\")\n"
+      "        submenu = Nautilus.Menu()\n"
+      "        top.set_submenu(submenu)\n"
+      "        for item in items:\n"
+      "            submenu.append_item(item)\n"
+      "        return [top]\n";
+  writeFile(nautilusExtension(), text, 0644);
 }
 
 // Custom actions in the user's uca.xml, which also holds the user's own: ours are replaced and
@@ -411,6 +497,14 @@ fs::path FileManagerActions::dolphinFile() const {
 }
 fs::path FileManagerActions::nautilusScripts() const {
   return options_.dataHome / "nautilus" / "scripts";
+}
+fs::path FileManagerActions::nautilusExtension() const {
+  return options_.dataHome / "nautilus-python" / "extensions" / "ferrytide_send.py";
+}
+bool FileManagerActions::nautilusLoadsPython() const {
+  std::error_code error;
+  return std::any_of(options_.nautilusPythonLoaders.begin(), options_.nautilusPythonLoaders.end(),
+                     [&](const fs::path& loader) { return fs::exists(loader, error); });
 }
 fs::path FileManagerActions::thunarActionsFile() const {
   return options_.configHome / "Thunar" / "uca.xml";

@@ -4,7 +4,9 @@
 // `ferrytide-cli share`, which queues them in the share outbox for the application to send.
 //
 //   Dolphin   <data>/kio/servicemenus/ferrytide-send.desktop (a submenu with several phones)
-//   Nautilus  <data>/nautilus/scripts/Send to phone (a folder of scripts with several phones)
+//   Nautilus  <data>/nautilus-python/extensions/ferrytide_send.py where Nautilus loads Python
+//             extensions, else <data>/nautilus/scripts/Send to phone (a folder of scripts with
+//             several phones)
 //   Thunar    custom actions in <config>/Thunar/uca.xml, and <data>/Thunar/sendto/ferrytide-*.desktop
 //   Nemo      <data>/nemo/actions/ferrytide-send-*.nemo_action
 //
@@ -46,6 +48,9 @@ struct FileManagerActionsOptions {
   std::string searchPath;  // $PATH, where the file managers are looked for
   // The program the actions run: the absolute path of ferrytide-cli.
   std::filesystem::path cliProgram;
+  // Nautilus's loader of Python extensions, any of which makes the menu an extension rather
+  // than a script (which Nautilus shows only under Scripts).
+  std::vector<std::filesystem::path> nautilusPythonLoaders;
 
   // The user's folders and PATH, and `cliProgram`.
   static FileManagerActionsOptions standard(std::filesystem::path cliProgram);
@@ -82,12 +87,15 @@ class FileManagerActions {
 
   void writeDolphin(const std::vector<Entry>& entries) const;
   void writeNautilus(const std::vector<Entry>& entries) const;
+  void writeNautilusExtension(const std::vector<Entry>& entries) const;
   void writeThunar(const std::vector<Entry>& entries) const;
   void writeNemo(const std::vector<Entry>& entries) const;
   void eraseThunarActions() const;
 
   std::filesystem::path dolphinFile() const;
   std::filesystem::path nautilusScripts() const;
+  std::filesystem::path nautilusExtension() const;
+  bool nautilusLoadsPython() const;
   std::filesystem::path thunarActionsFile() const;
   std::filesystem::path thunarSendToFolder() const;
   std::filesystem::path nemoFolder() const;

@@ -1,6 +1,6 @@
 // `ferrytide-cli integrate` as a user runs it, in a home of the test's own with stand-in file
-// managers on the PATH; the actions it writes are then run as the file managers run them, and
-// must queue the selected files for the right phone.
+// managers on the PATH; and the actions, run as the file managers run them, must queue the
+// selected files for the right phone.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -63,6 +63,19 @@ class IntegrateCommandTest : public ::testing::Test {
     PeerStore store(dataHome() / "Ferrytide");
     store.save(phoneRecord("Galaxy", kKeyB, "192.168.1.24", 1733480000000));
     store.save(phoneRecord("Pixel 8", kKeyA, "192.168.1.23", 1733490000000));
+  }
+
+  // The actions for this home, with Nautilus's Python loader at one of `loaders`, if any.
+  platform::FileManagerActions actionsHere(std::vector<fs::path> loaders = {}) const {
+    return platform::FileManagerActions({.dataHome = dataHome(),
+                                         .configHome = configHome(),
+                                         .configDirs = {},
+                                         .searchPath = bin().string(),
+                                         .cliProgram = FERRYTIDE_CLI_PATH,
+                                         .nautilusPythonLoaders = std::move(loaders)});
+  }
+  static std::vector<ShareOutbox::SharePeer> twoPhones() {
+    return {{"Pixel 8", kKeyA, ""}, {"Galaxy", kKeyB, ""}};
   }
 
   // The outbox's one job: its manifest, and its files' contents in order.
@@ -171,7 +184,7 @@ TEST_F(IntegrateCommandTest, InstallsForTheFileManagersFoundAndRemovesOnlyItsOwn
 
 TEST_F(IntegrateCommandTest, EachPhonesActionQueuesTheSelectedFilesForThatPhone) {
   pairPhones();
-  ASSERT_EQ(integrate("install").status, 0);
+  actionsHere().install(twoPhones());
   std::vector<fs::path> files = selectFiles();
 
   Finished thunar = shell(thunarCommand("Galaxy", files));
@@ -254,13 +267,8 @@ TEST_F(IntegrateCommandTest, NautilusGetsAMenuExtensionWhereItLoadsPython) {
   pairPhones();
   fs::path loader = home_.path() / "lib" / "libnautilus-python.so";
   writeText(loader, "");
-  platform::FileManagerActions actions({.dataHome = dataHome(),
-                                        .configHome = configHome(),
-                                        .configDirs = {},
-                                        .searchPath = bin().string(),
-                                        .cliProgram = FERRYTIDE_CLI_PATH,
-                                        .nautilusPythonLoaders = {loader}});
-  actions.install({{"Pixel 8", kKeyA, ""}, {"Galaxy", kKeyB, ""}});
+  platform::FileManagerActions actions = actionsHere({loader});
+  actions.install(twoPhones());
   fs::path extension = dataHome() / "nautilus-python" / "extensions" / "ferrytide_send.py";
   EXPECT_FALSE(fs::exists(dataHome() / "nautilus" / "scripts" / "Send to phone"));
 

@@ -25,8 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!(PeerRecord::fromJson(json::parse(json::encodePretty(record.toJson()))) == record)) {
     std::abort();
   }
-  std::string code =
-      PairCrypto::confirmationCode(Bytes(32, 0x5A), Bytes(32, 0x11), intro.pubkeyBytes(), plaintext);
+  std::string code = PairCrypto::confirmationCode(Bytes(32, 0x5A), Bytes(32, 0x11),
+                                                  intro.pubkeyBytes(), plaintext);
   if (code.size() != 4 || code.find_first_not_of("0123456789") != std::string::npos) std::abort();
   return 0;
 }

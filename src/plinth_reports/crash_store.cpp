@@ -20,12 +20,21 @@ using ferrytide::Bytes;
 const ferrytide::Logger kLog("crash-store");
 
 std::chrono::system_clock::time_point dateOf(const Bytes& record) {
+  // The clock counts finer than milliseconds, so it holds a narrower span of them than int64;
+  // no crash happened before 1970, and a date from then on can be taken from the clock's now.
+  constexpr std::chrono::milliseconds latest =
+      std::chrono::duration_cast<std::chrono::milliseconds>(
+          std::chrono::system_clock::duration::max());
+  std::int64_t epochMs = 0;
   try {
-    std::int64_t epochMs = json::requireInt64(json::parse(record), "time_epoch_ms");
-    return std::chrono::system_clock::time_point(std::chrono::milliseconds(epochMs));
+    epochMs = json::requireInt64(json::parse(record), "time_epoch_ms");
   } catch (const json::DecodeError& error) {
     throw CrashStoreError(std::string("not a crash record: ") + error.what());
   }
+  if (epochMs < 0 || epochMs > latest.count()) {
+    throw CrashStoreError("not a crash record: \"time_epoch_ms\" is not a time the clock can hold");
+  }
+  return std::chrono::system_clock::time_point(std::chrono::milliseconds(epochMs));
 }
 
 std::optional<Crash> load(const std::filesystem::path& file) {

@@ -67,6 +67,11 @@ TEST(CrashCaptureTest, EachCrashIsFoundOnceByTheNextStart) {
   std::int64_t after = epochMsNow();
   const std::string cutOff = "ferrytide-crash 1\nsignal 11\nname SIGSEGV\n";
   writeText(store.pendingFolder() / "1-1.crash", cutOff);
+  // A time past what the clock holds could never be stored: set aside, not retried forever.
+  const std::string farFuture =
+      "ferrytide-crash 1\nsignal 6\nname SIGABRT\npid 1\nversion 0.1.0\n"
+      "time_epoch_ms 9223372036855\nmaps\nend\n";
+  writeText(store.pendingFolder() / "1-2.crash", farFuture);
 
   std::vector<json::Value> found = foundAtNextStart(dir.path());
   ASSERT_EQ(found.size(), 2u);
@@ -87,8 +92,9 @@ TEST(CrashCaptureTest, EachCrashIsFoundOnceByTheNextStart) {
     EXPECT_LE(record.value("time_epoch_ms", std::int64_t{0}), after);
   }
   EXPECT_EQ(store.all().size(), 2u);
-  EXPECT_EQ(testing::entriesIn(store.pendingFolder()), 1u);
+  EXPECT_EQ(testing::entriesIn(store.pendingFolder()), 2u);
   EXPECT_EQ(readText(store.pendingFolder() / "1-1.crash.damaged"), cutOff);
+  EXPECT_EQ(readText(store.pendingFolder() / "1-2.crash.damaged"), farFuture);
 
   EXPECT_TRUE(foundAtNextStart(dir.path()).empty());
   EXPECT_EQ(store.all().size(), 2u);

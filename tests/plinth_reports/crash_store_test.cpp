@@ -36,6 +36,13 @@ TEST(CrashStoreTest, SameRecordIsStoredOnceUnderItsHash) {
   ASSERT_EQ(store.all().size(), 1u);
   EXPECT_EQ(store.all()[0].json, record);
   EXPECT_THROW(store.save(ferrytide::toBytes(R"({"signal":11})")), CrashStoreError);
+  // Dates the clock cannot hold (it counts nanoseconds) are not records, from memory or disk.
+  for (const char* epochMs : {"9223372036854775807", "9223372036855", "-1"}) {
+    std::string text = std::string(R"({"signal":11,"time_epoch_ms":)") + epochMs + "}";
+    EXPECT_THROW(store.save(ferrytide::toBytes(text)), CrashStoreError) << epochMs;
+    writeText(store.folder() / "far.json", text);
+    EXPECT_EQ(store.all().size(), 1u) << epochMs;
+  }
 }
 
 TEST(CrashStoreTest, PruningKeepsTheFiveNewestThatAreAtMostThirtyDaysOld) {

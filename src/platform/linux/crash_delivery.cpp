@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -119,8 +120,13 @@ std::optional<Diagnostic> parseDiagnostic(std::string_view text) {
       return std::nullopt;
     }
   }
+  // A time later than the clock can hold is not one the handler read from it.
+  constexpr std::int64_t latestEpochMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                             std::chrono::system_clock::duration::max())
+                                             .count();
   if (diagnostic.signal <= 0 || diagnostic.name.empty() || diagnostic.pid <= 0 ||
-      diagnostic.version.empty() || diagnostic.timeEpochMs <= 0) {
+      diagnostic.version.empty() || diagnostic.timeEpochMs <= 0 ||
+      diagnostic.timeEpochMs > latestEpochMs) {
     return std::nullopt;
   }
   return diagnostic;

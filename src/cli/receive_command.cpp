@@ -1,7 +1,9 @@
 #include "cli/receive_command.h"
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <variant>
 
 #include "cli/pending_unpairs.h"
@@ -55,6 +57,22 @@ void printOutcome(const PeerStore& store, const ProcessOutcome& outcome) {
     std::printf("clipboard from %s: %s\n", clip->peerHost.c_str(), clip->text.c_str());
   }
   std::fflush(stdout);
+}
+
+// FERRYTIDE_RECEIVE_IDLE_TIMEOUT, in seconds, replaces the receiver's wait on a silent
+// connection: tests that stall a connection on purpose need not wait the full minute.
+void applyIdleTimeoutFromEnvironment(ReceiverOptions& options) {
+  const char* text = std::getenv("FERRYTIDE_RECEIVE_IDLE_TIMEOUT");
+  if (text == nullptr || *text == '\0') return;
+  char* end = nullptr;
+  const double seconds = std::strtod(text, &end);
+  if (*end != '\0' || !(seconds > 0)) {
+    std::fprintf(stderr, "FERRYTIDE_RECEIVE_IDLE_TIMEOUT=%s is no number of seconds; ignored\n",
+                 text);
+    return;
+  }
+  options.idleTimeout = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+      std::chrono::duration<double>(seconds));
 }
 
 int receiveOnce(const CliContext& context, asio::io_context& io, asio::signal_set& signals,
@@ -111,6 +129,7 @@ int receiveForever(const CliContext& context, asio::io_context& io, asio::signal
   }
   ReceiverOptions options;
   options.peerStore = context.peerStore;
+  applyIdleTimeoutFromEnvironment(options);
   options.onListening = [&](std::uint16_t bound) {
     std::printf("Receiving on port %u from %zu paired phone%s, saving to %s\n", bound,
                 expected.size(), expected.size() == 1 ? "" : "s", dir.c_str());

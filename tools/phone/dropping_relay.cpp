@@ -3,7 +3,9 @@
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
 
+#include <algorithm>
 #include <array>
+#include <utility>
 #include <asio/experimental/as_tuple.hpp>
 #include <asio/experimental/awaitable_operators.hpp>
 
@@ -52,8 +54,8 @@ int unacknowledged(tcp::socket& socket) {
   return count;
 }
 
-// A reset throws away whatever the relay's kernel still holds for the computer, so the cut
-// would fall short of the limit by as much as the computer had not yet read. The kernel gives
+// A reset throws away whatever the relay's kernel still holds for the receiving side, so the cut
+// would fall short of the limit by as much as that side had not yet read. The kernel gives
 // no event for "all acknowledged": the count is checked every millisecond, for a while.
 asio::awaitable<void> waitUntilAcknowledged(tcp::socket& socket) {
   asio::steady_timer timer(socket.get_executor());
@@ -66,55 +68,122 @@ asio::awaitable<void> waitUntilAcknowledged(tcp::socket& socket) {
 }
 }  // namespace
 
+std::optional<CutKind> cutKindNamed(const std::string& name) {
+  for (CutKind kind : {CutKind::reset, CutKind::close, CutKind::stall}) {
+    if (name == cutKindName(kind)) return kind;
+  }
+  return std::nullopt;
+}
+
+const char* cutKindName(CutKind kind) {
+  switch (kind) {
+    case CutKind::reset:
+      return "reset";
+    case CutKind::close:
+      return "close";
+    case CutKind::stall:
+      return "stall";
+  }
+  return "reset";
+}
+
+struct DroppingRelay::Link {
+  tcp::socket sending;
+  tcp::socket receiving;
+  bool cut = false;  // this connection is the one cut
+  bool stalled = false;
+};
+
 DroppingRelay::DroppingRelay(asio::any_io_executor executor, std::string host, std::int64_t port,
-                             std::int64_t limit)
-    : acceptor_(executor, tcp::endpoint(asio::ip::address_v4::loopback(), 0)),
+                             Cut cut, tcp::endpoint listenAt)
+    : acceptor_(executor, listenAt),
       host_(std::move(host)),
       hostPort_(port),
-      limit_(limit),
+      cut_(cut),
       port_(acceptor_.local_endpoint().port()) {}
 
 asio::awaitable<void> DroppingRelay::relayOne() {
-  tcp::socket phone = co_await acceptor_.async_accept(asio::use_awaitable);
-  tcp::socket computer = co_await openConnection(host_, hostPort_, kConnectTimeout);
-  co_await (phoneToComputer(phone, computer) && computerToPhone(computer, phone));
-  asio::error_code ignored;
-  phone.close(ignored);
-  computer.close(ignored);
+  tcp::socket sending = co_await acceptor_.async_accept(asio::use_awaitable);
+  co_await relay(std::move(sending), true);
 }
 
-asio::awaitable<void> DroppingRelay::phoneToComputer(tcp::socket& phone, tcp::socket& computer) {
+asio::awaitable<void> DroppingRelay::relayAll() {
+  bool first = true;
+  for (;;) {
+    auto [error, sending] = co_await acceptor_.async_accept(asTuple);
+    if (error) co_return;  // stopped
+    asio::co_spawn(acceptor_.get_executor(), relay(std::move(sending), std::exchange(first, false)),
+                   [](std::exception_ptr) {});  // a receiving side that is gone: nothing to pass
+  }
+}
+
+void DroppingRelay::stop() {
+  asio::error_code ignored;
+  acceptor_.close(ignored);
+}
+
+asio::awaitable<void> DroppingRelay::relay(tcp::socket sending, bool cut) {
+  tcp::socket receiving = co_await openConnection(host_, hostPort_, kConnectTimeout);
+  Link link{std::move(sending), std::move(receiving), cut};
+  co_await (sendingToReceiving(link) && receivingToSending(link));
+  asio::error_code ignored;
+  link.sending.close(ignored);
+  link.receiving.close(ignored);
+}
+
+asio::awaitable<void> DroppingRelay::sendingToReceiving(Link& link) {
   std::array<std::uint8_t, 64 * 1024> buffer{};
-  while (forwarded_ < limit_) {
-    auto [readError, read] = co_await phone.async_read_some(asio::buffer(buffer), asTuple);
+  while (!link.cut || forwarded_ < cut_.after) {
+    auto [readError, read] = co_await link.sending.async_read_some(asio::buffer(buffer), asTuple);
     if (readError) {
-      passOnEnd(readError, computer);
+      passOnEnd(readError, link.receiving);
       co_return;
     }
-    const auto allowed = static_cast<std::size_t>(
-        std::min<std::int64_t>(static_cast<std::int64_t>(read), limit_ - forwarded_));
-    auto [writeError, written] =
-        co_await asio::async_write(computer, asio::buffer(buffer.data(), allowed), asTuple);
+    auto allowed = static_cast<std::int64_t>(read);
+    if (link.cut) allowed = std::min(allowed, cut_.after - forwarded_);
+    auto [writeError, written] = co_await asio::async_write(
+        link.receiving, asio::buffer(buffer.data(), static_cast<std::size_t>(allowed)), asTuple);
     if (writeError) co_return;
-    forwarded_ += static_cast<std::int64_t>(allowed);
+    if (link.cut) forwarded_ += allowed;
   }
-  // The network is gone: neither side hears another byte, and the computer has every byte up to
-  // the limit, no more.
-  co_await waitUntilAcknowledged(computer);
-  reset(phone);
-  reset(computer);
+  co_await endAtCut(link);
 }
 
-asio::awaitable<void> DroppingRelay::computerToPhone(tcp::socket& computer, tcp::socket& phone) {
+// The network is gone: the receiving side has every byte up to the limit, no more.
+asio::awaitable<void> DroppingRelay::endAtCut(Link& link) {
+  if (onCut_) onCut_(forwarded_);
+  switch (cut_.kind) {
+    case CutKind::reset:
+      // Neither side hears another byte.
+      co_await waitUntilAcknowledged(link.receiving);
+      reset(link.sending);
+      reset(link.receiving);
+      break;
+    case CutKind::close: {
+      // The receiving side's answer to the close (its own close or a reset) reaches the sending
+      // side through the other direction.
+      asio::error_code ignored;
+      link.receiving.shutdown(tcp::socket::shutdown_send, ignored);
+      break;
+    }
+    case CutKind::stall:
+      // Nothing is read from the sending side any more; the other direction drops what comes.
+      link.stalled = true;
+      break;
+  }
+}
+
+asio::awaitable<void> DroppingRelay::receivingToSending(Link& link) {
   std::array<std::uint8_t, 64 * 1024> buffer{};
   for (;;) {
-    auto [readError, read] = co_await computer.async_read_some(asio::buffer(buffer), asTuple);
+    auto [readError, read] = co_await link.receiving.async_read_some(asio::buffer(buffer), asTuple);
     if (readError) {
-      passOnEnd(readError, phone);
+      passOnEnd(readError, link.sending);
       co_return;
     }
+    if (link.stalled) continue;
     auto [writeError, written] =
-        co_await asio::async_write(phone, asio::buffer(buffer.data(), read), asTuple);
+        co_await asio::async_write(link.sending, asio::buffer(buffer.data(), read), asTuple);
     if (writeError) co_return;
   }
 }

@@ -109,12 +109,23 @@ PeerRecord computerAt(const PhoneState& state, const std::string& host) {
   return computer;
 }
 
+// The moment a relay cuts, for whoever waits on it (a test that kills the receiving side next).
+void printCut(std::int64_t bytes, CutKind kind) {
+  std::cout << "cut: after " << bytes << " bytes (" << cutKindName(kind) << ")" << std::endl;
+}
+
+// --stop-after with --cut, when given.
+std::optional<Cut> cutFrom(std::optional<std::int64_t> stopAfter, const std::string& kind) {
+  if (!stopAfter) return std::nullopt;
+  return Cut{*stopAfter, cutKindNamed(kind).value_or(CutKind::reset)};
+}
+
 // Files waiting to go, shared by the connections that send them.
 struct SendRun {
   PeerRecord computer;
   crypto::X25519PrivateKey key;
   InFlightJournal journal;
-  std::optional<std::int64_t> stopAfter;
+  std::optional<Cut> cut;
   const std::vector<std::string>& files;
   std::size_t next = 0;
   bool stopped = false;
@@ -139,10 +150,11 @@ asio::awaitable<void> sendFiles(SendRun& run) {
     const std::string& file = run.files[run.next++];
     PeerRecord computer = run.computer;
     std::optional<DroppingRelay> relay;
-    if (run.stopAfter) {
+    if (run.cut) {
       // The connection goes through a relay that cuts it after the given bytes.
       relay.emplace(co_await asio::this_coro::executor, computer.peer_ip, computer.peer_port,
-                    *run.stopAfter);
+                    *run.cut);
+      relay->onCut([kind = run.cut->kind](std::int64_t bytes) { printCut(bytes, kind); });
       computer.peer_ip = "127.0.0.1";
       computer.peer_port = relay->port();
     }
@@ -168,11 +180,11 @@ asio::awaitable<void> sendFiles(SendRun& run) {
 }
 
 int runSend(const PhoneState& state, const std::vector<std::string>& files,
-            const std::string& host, std::optional<std::int64_t> stopAfter, int connections) {
+            const std::string& host, std::optional<Cut> cut, int connections) {
   SendRun run{.computer = computerAt(state, host),
               .key = state.staticKey(),
               .journal = InFlightJournal(state.journalFile()),
-              .stopAfter = stopAfter,
+              .cut = cut,
               .files = files};
   asio::io_context io;
   std::exception_ptr failure;
@@ -251,6 +263,19 @@ int main(int argc, char** argv) {
   serveCommand->add_flag("--decline", serve.decline, "Decline every file offer");
   serveCommand->add_flag("--unpair", serve.unpair, "Answer the computer with Unpair");
   serveCommand->add_flag("--asleep", serve.asleep, "Listen only once woken through fcm-mock");
+  std::optional<std::int64_t> serveStopAfter;
+  std::string serveCutKind = "reset";
+  serveCommand->add_option("--stop-after", serveStopAfter,
+                           "Cut the first connection once this many bytes came in (a dropped "
+                           "Wi-Fi); later ones pass whole");
+  serveCommand->add_option("--cut", serveCutKind, "How --stop-after cuts: reset, close or stall")
+      ->capture_default_str()
+      ->check(CLI::IsMember({"reset", "close", "stall"}));
+  serveCommand
+      ->add_option("--idle-timeout", serve.idleTimeoutSeconds,
+                   "Seconds of silence after which a connection is closed")
+      ->capture_default_str()
+      ->check(CLI::PositiveNumber);
 
   std::string host;
   std::vector<std::string> files;
@@ -259,6 +284,10 @@ int main(int argc, char** argv) {
   sendCommand->add_option("files", files, "Files to send")->required()->check(CLI::ExistingFile);
   sendCommand->add_option("--stop-after", stopAfter,
                           "Cut the connection once this many bytes went out (a dropped Wi-Fi)");
+  std::string sendCutKind = "reset";
+  sendCommand->add_option("--cut", sendCutKind, "How --stop-after cuts: reset, close or stall")
+      ->capture_default_str()
+      ->check(CLI::IsMember({"reset", "close", "stall"}));
   int connections = 1;
   sendCommand
       ->add_option("--connections", connections,
@@ -294,9 +323,10 @@ int main(int argc, char** argv) {
     if (*pairCommand) return runPair(state, pair);
     if (*serveCommand) {
       serve.saveDir = saveDir.empty() ? state.defaultSaveDir() : std::filesystem::path(saveDir);
+      serve.cut = cutFrom(serveStopAfter, serveCutKind);
       return servePhone(state, serve, std::cout);
     }
-    if (*sendCommand) return runSend(state, files, host, stopAfter, connections);
+    if (*sendCommand) return runSend(state, files, host, cutFrom(stopAfter, sendCutKind), connections);
     if (*clipCommand) return runOneOff(state, ferrytide::msg::Clipboard{text, "text/plain"}, host);
     if (*tokenCommand) {
       state.setFcmToken(token);

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <asio.hpp>
+#include <chrono>
 #include <csignal>
 #include <memory>
 #include <ostream>
@@ -100,12 +101,25 @@ class PhoneServer {
     receiverOptions.listenAddress = asio::ip::make_address(options_.bindAddress);
     receiverOptions.peerStore = state_.peerStore();
     receiverOptions.activeTransfers = &activeTransfers_;
+    receiverOptions.idleTimeout = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double>(options_.idleTimeoutSeconds));
     receiverOptions.onListening = [this](std::uint16_t port) {
       out_ << "listening on " << port << std::endl;
     };
+    std::uint16_t receiverPort = options_.port;
+    if (options_.cut) {
+      // The relay takes the address and port; the receiver listens behind it on loopback.
+      startRelay();
+      receiverOptions.listenAddress = asio::ip::address_v4::loopback();
+      receiverPort = 0;
+      receiverOptions.onListening = [this](std::uint16_t port) {
+        relay_->forwardTo(port);
+        out_ << "listening on " << relay_->port() << std::endl;
+      };
+    }
     crypto::X25519PublicKey expected = crypto::X25519PublicKey::fromRaw(computerKey.value_or(Bytes{}));
     receiver_ = std::make_unique<Receiver>(io_.get_executor(), state_.staticKey(), expected,
-                                           options_.saveDir, options_.port,
+                                           options_.saveDir, receiverPort,
                                            toBytes(kFerrytidePrologue), receiverOptions);
     if (options_.decline) {
       receiver_->setApproveOffer(
@@ -119,6 +133,17 @@ class PhoneServer {
     }
     asio::co_spawn(io_, receiver_->run(printingCallbacks(out_)),
                    [this](std::exception_ptr failure) { finished(failure); });
+  }
+
+  void startRelay() {
+    const asio::ip::tcp::endpoint listenAt(asio::ip::make_address(options_.bindAddress),
+                                           options_.port);
+    relay_ = std::make_unique<DroppingRelay>(io_.get_executor(), "127.0.0.1", 0, *options_.cut,
+                                             listenAt);
+    relay_->onCut([this, kind = options_.cut->kind](std::int64_t bytes) {
+      out_ << "cut: after " << bytes << " bytes (" << cutKindName(kind) << ")" << std::endl;
+    });
+    asio::co_spawn(io_, relay_->relayAll(), [](std::exception_ptr) {});
   }
 
   void finished(std::exception_ptr failure) {
@@ -136,6 +161,7 @@ class PhoneServer {
     stopping_ = true;
     stops_.cancel();
     wakes_.cancel();
+    if (relay_) relay_->stop();
   }
 
   void stop() {
@@ -155,6 +181,7 @@ class PhoneServer {
   asio::signal_set stops_;
   asio::signal_set wakes_;
   ActiveTransfers activeTransfers_;
+  std::unique_ptr<DroppingRelay> relay_;
   std::unique_ptr<Receiver> receiver_;
   bool stopping_ = false;
   int exitCode_ = 0;

@@ -3,8 +3,10 @@
 #include <cstdint>
 #include <filesystem>
 #include <iosfwd>
+#include <optional>
 #include <string>
 
+#include "dropping_relay.h"
 #include "phone_state.h"
 
 namespace ferrytide::phone {
@@ -16,6 +18,9 @@ struct ServeOptions {
   bool decline = false;  // refuse every file offer
   bool unpair = false;   // answer the computer with Unpair: this phone has forgotten it
   bool asleep = false;   // listen only after a wake (SIGUSR1, sent by fcm-mock)
+  // The first connection comes through a relay that cuts it (a dropped Wi-Fi).
+  std::optional<Cut> cut;
+  double idleTimeoutSeconds = 60;  // a silent connection is closed after this
 };
 
 // Serves as the phone until SIGINT or SIGTERM: the core's receiver, accepting the paired

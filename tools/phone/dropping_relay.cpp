@@ -178,7 +178,13 @@ asio::awaitable<void> DroppingRelay::receivingToSending(Link& link) {
   for (;;) {
     auto [readError, read] = co_await link.receiving.async_read_some(asio::buffer(buffer), asTuple);
     if (readError) {
-      passOnEnd(readError, link.sending);
+      // After a stall the bytes held back would meet a closed socket: the sending side gets a
+      // reset however the receiving side ended (a killed process closes in order).
+      if (link.stalled) {
+        reset(link.sending);
+      } else {
+        passOnEnd(readError, link.sending);
+      }
       co_return;
     }
     if (link.stalled) continue;

@@ -8,7 +8,7 @@
 //   reset  both sides are reset, once the receiving side has acknowledged every byte;
 //   close  the receiving side sees an orderly close (end of stream);
 //   stall  nothing more passes either way and both sockets stay open, until the receiving side
-//          gives up (its idle time-out); that end is then passed on to the sending side.
+//          ends (its idle time-out, or the process killed); the sending side then gets a reset.
 // In `send` the phone is the sending side; in `serve` the computer is.
 
 #include <asio.hpp>

@@ -120,6 +120,12 @@ std::optional<Cut> cutFrom(std::optional<std::int64_t> stopAfter, const std::str
   return Cut{*stopAfter, cutKindNamed(kind).value_or(CutKind::reset)};
 }
 
+void printDropped(const std::string& file, const DroppingRelay& relay,
+                  const std::exception& error) {
+  std::cout << "dropped: " << file << " after " << relay.forwarded() << " bytes (" << error.what()
+            << ")" << std::endl;
+}
+
 // Files waiting to go, shared by the connections that send them.
 struct SendRun {
   PeerRecord computer;
@@ -169,11 +175,15 @@ asio::awaitable<void> sendFiles(SendRun& run) {
       if (error.kind() == SendError::Kind::peerRemoved) {
         run.removed = error;
       } else if (relay && relay->dropped()) {
-        std::cout << "dropped: " << file << " after " << relay->forwarded() << " bytes ("
-                  << error.what() << ")" << std::endl;
+        printDropped(file, *relay, error);
       } else if (error.kind() != SendError::Kind::cancelled) {
         throw;
       }
+      run.stopped = true;
+    } catch (const std::exception& error) {
+      // The wire's own errors pass through the send unchanged.
+      if (!relay || !relay->dropped()) throw;
+      printDropped(file, *relay, error);
       run.stopped = true;
     }
   }
@@ -326,7 +336,9 @@ int main(int argc, char** argv) {
       serve.cut = cutFrom(serveStopAfter, serveCutKind);
       return servePhone(state, serve, std::cout);
     }
-    if (*sendCommand) return runSend(state, files, host, cutFrom(stopAfter, sendCutKind), connections);
+    if (*sendCommand) {
+      return runSend(state, files, host, cutFrom(stopAfter, sendCutKind), connections);
+    }
     if (*clipCommand) return runOneOff(state, ferrytide::msg::Clipboard{text, "text/plain"}, host);
     if (*tokenCommand) {
       state.setFcmToken(token);

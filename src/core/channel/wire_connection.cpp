@@ -115,7 +115,9 @@ asio::awaitable<void> WireConnection::fill(std::span<std::uint8_t> into, Deadlin
   // Data that arrived is kept even when the timer expired in the same instant.
   if (!readError) co_return;
   if (order[0] == 1 && !timerError) {
-    close();
+    // A reset, not an orderly close: a sender waiting for the close after its last frame would
+    // take a close for delivery, while the peer that went silent may have lost bytes on the way.
+    abort();
     throw Error::underlying(asio::error_code(asio::error::timed_out).message());
   }
   throw failureFrom(readError);

@@ -428,27 +428,41 @@ std::string handshakeFailure(const std::exception& cause) {
   return std::string("noise handshake failed: ") + cause.what();
 }
 
-// What the phone reads after sending Done without an offer.
-Task phoneReadsAfterAFailure(std::uint16_t port, crypto::X25519PrivateKey key,
+// What the phone reads after a failure: Done without an offer, or an offer, a chunk and then
+// silence past the idle time-out.
+Task phoneReadsAfterAFailure(std::uint16_t port, crypto::X25519PrivateKey key, bool fallSilent,
                              std::optional<asio::error_code>& result) {
   TestPhone phone(std::move(key));
   co_await phone.connectAndHandshake(loopback(port));
-  const TransportMessage done = msg::Done{};
-  co_await phone.send(done);
+  if (fallSilent) {
+    const FileToSend file{"stalled.bin", patternBytes(4096, 3), "T-stalled"};
+    co_await phone.offer(file.offer());
+    co_await phone.sendChunk(ByteView(file.content).first(1000));
+  } else {
+    const TransportMessage done = msg::Done{};
+    co_await phone.send(done);
+  }
   std::array<std::uint8_t, 16> ignored{};
   auto [error, read] = co_await phone.wire().socket().async_read_some(
       asio::buffer(ignored), asio::experimental::as_tuple(asio::use_awaitable));
   result = error;
 }
 
-// A sender waiting after Done counts an orderly close as delivery; a failure must not look so.
+// A sender waiting after Done counts an orderly close as delivery; a failure must not look so,
+// the idle time-out of a connection that fell silent part way included.
 TEST_F(ReceiverTest, FailedConnectionIsResetRatherThanClosed) {
-  startReceiver();
-  std::optional<asio::error_code> phoneRead;
-  spawnPhone(phoneReadsAfterAFailure(port(), phoneKey, phoneRead));
-  ASSERT_TRUE(runUntil([&] { return phonesDone == 1; }));
-  ASSERT_TRUE(phoneRead);
-  EXPECT_EQ(*phoneRead, asio::error::connection_reset) << phoneRead->message();
+  ReceiverOptions options = defaultOptions();
+  options.idleTimeout = 300ms;
+  startReceiver(std::move(options));
+  for (bool fallSilent : {false, true}) {
+    SCOPED_TRACE(fallSilent ? "silent after a chunk" : "Done without an offer");
+    const int phonesBefore = phonesDone;
+    std::optional<asio::error_code> phoneRead;
+    spawnPhone(phoneReadsAfterAFailure(port(), phoneKey, fallSilent, phoneRead));
+    ASSERT_TRUE(runUntil([&] { return phonesDone == phonesBefore + 1; }));
+    ASSERT_TRUE(phoneRead);
+    EXPECT_EQ(*phoneRead, asio::error::connection_reset) << phoneRead->message();
+  }
 }
 
 TEST_F(ReceiverTest, HostilePhonesEndOnlyTheirOwnConnection) {

@@ -50,6 +50,10 @@ int runSendCommand(const SendOptions& options) {
       std::printf("Sent %s (%s) to %s in %.1f s\n", name.c_str(),
                   formatBytes(sent.advertisedSize).c_str(), peer.peer_hostname.c_str(),
                   sent.durationSeconds);
+      if (sent.resumedFromOffset > 0) {
+        std::printf("Resumed %s from byte %lld\n", name.c_str(),
+                    static_cast<long long>(sent.resumedFromOffset));
+      }
     } catch (const SendError& error) {
       display.finish();
       std::fprintf(stderr, "%s: %s\n", name.c_str(), error.what());

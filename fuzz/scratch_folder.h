@@ -1,19 +1,38 @@
 #pragma once
 
 // A folder of this process's own for the parsers that only read files: on the memory file
-// system when there is one, so that writing each input costs no disk work. Removed at exit.
+// system when there is one, so that writing each input costs no disk work.
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 namespace fuzzing {
+
+inline constexpr std::string_view scratchPrefix = "ferrytide-fuzz-";
+
+// libFuzzer leaves with _Exit, so no run can remove its own folder: each start removes those of
+// the runs that have ended.
+inline void removeEndedRuns(const std::filesystem::path& base) {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(base, error)) {
+    const std::string name = entry.path().filename().string();
+    if (!name.starts_with(scratchPrefix)) continue;
+    const long pid = std::strtol(name.c_str() + scratchPrefix.size(), nullptr, 10);
+    if (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+      std::filesystem::remove_all(entry.path(), error);
+    }
+  }
+}
 
 inline const std::filesystem::path& scratchFolder() {
   static const std::filesystem::path folder = [] {
@@ -21,12 +40,9 @@ inline const std::filesystem::path& scratchFolder() {
     std::filesystem::path base = std::filesystem::is_directory("/dev/shm", error)
                                      ? std::filesystem::path("/dev/shm")
                                      : std::filesystem::temp_directory_path();
-    std::filesystem::path made = base / ("ferrytide-fuzz-" + std::to_string(::getpid()));
+    removeEndedRuns(base);
+    std::filesystem::path made = base / (std::string(scratchPrefix) + std::to_string(::getpid()));
     std::filesystem::create_directories(made);
-    std::atexit([] {
-      std::error_code ignored;
-      std::filesystem::remove_all(scratchFolder(), ignored);
-    });
     return made;
   }();
   return folder;

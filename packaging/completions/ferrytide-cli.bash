@@ -55,7 +55,7 @@ _ferrytide_cli() {
     pair) options="--name --png --port --timeout --yes -y --help" ;;
     peers) options="--json --help" ;;
     send | share | clip) options="--to --help" ;;
-    receive) options="--once --dir --port --help" ;;
+    receive) options="--once --dir --port --address --idle-timeout --help" ;;
     forget) options="--tell --help" ;;
     integrate) options="--help" ;;
   esac

@@ -59,24 +59,32 @@ void printOutcome(const PeerStore& store, const ProcessOutcome& outcome) {
   std::fflush(stdout);
 }
 
-// FERRYTIDE_RECEIVE_IDLE_TIMEOUT, in seconds, replaces the receiver's wait on a silent
-// connection: tests that stall a connection on purpose need not wait the full minute.
-void applyIdleTimeoutFromEnvironment(ReceiverOptions& options) {
-  const char* text = std::getenv("FERRYTIDE_RECEIVE_IDLE_TIMEOUT");
-  if (text == nullptr || *text == '\0') return;
-  char* end = nullptr;
-  const double seconds = std::strtod(text, &end);
-  if (*end != '\0' || !(seconds > 0)) {
-    std::fprintf(stderr, "FERRYTIDE_RECEIVE_IDLE_TIMEOUT=%s is no number of seconds; ignored\n",
-                 text);
-    return;
+struct Listening {
+  std::filesystem::path dir;
+  std::uint16_t port = 0;
+  asio::ip::address address;
+  std::chrono::steady_clock::duration idleTimeout;
+};
+
+Listening listeningFor(const ReceiveOptions& options) {
+  Listening listening;
+  listening.dir =
+      options.dir.empty() ? paths::downloadsDirectory() : std::filesystem::path(options.dir);
+  listening.port = options.port;
+  listening.address = asio::ip::address_v4::any();
+  if (!options.address.empty()) {
+    asio::error_code error;
+    listening.address = asio::ip::make_address(options.address, error);
+    if (error) throw CliError::invalidArgument("--address " + options.address + " is no address");
   }
-  options.idleTimeout = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-      std::chrono::duration<double>(seconds));
+  listening.idleTimeout = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+      std::chrono::duration<double>(options.idleTimeoutSeconds));
+  return listening;
 }
 
 int receiveOnce(const CliContext& context, asio::io_context& io, asio::signal_set& signals,
-                const std::filesystem::path& dir, std::uint16_t port) {
+                const Listening& listening) {
+  const std::filesystem::path& dir = listening.dir;
   PeerRecord peer = context.resolvePeer("");
   std::optional<crypto::X25519PublicKey> expected = publicKeyOf(peer);
   if (!expected)
@@ -90,11 +98,11 @@ int receiveOnce(const CliContext& context, asio::io_context& io, asio::signal_se
   OneShotReceiveOptions options{context.keyVault.loadOrCreate(),
                                 *expected,
                                 dir,
-                                port,
+                                listening.port,
                                 toBytes(kFerrytidePrologue),
                                 {},
-                                std::nullopt,
-                                asio::ip::address_v4::any(),
+                                listening.idleTimeout,
+                                listening.address,
                                 onListening};
   bool stoppedBySignal = false;
   signals.async_wait([&](const std::error_code& error, int) {
@@ -119,7 +127,8 @@ int receiveOnce(const CliContext& context, asio::io_context& io, asio::signal_se
 }
 
 int receiveForever(const CliContext& context, asio::io_context& io, asio::signal_set& signals,
-                   const std::filesystem::path& dir, std::uint16_t port) {
+                   const Listening& listening) {
+  const std::filesystem::path& dir = listening.dir;
   PairedPhoneKeys pairedPhones(context.peerStore);
   std::vector<crypto::X25519PublicKey> expected = pairedPhones.current();
   if (expected.empty()) {
@@ -129,13 +138,15 @@ int receiveForever(const CliContext& context, asio::io_context& io, asio::signal
   }
   ReceiverOptions options;
   options.peerStore = context.peerStore;
-  applyIdleTimeoutFromEnvironment(options);
+  options.idleTimeout = listening.idleTimeout;
+  options.listenAddress = listening.address;
   options.onListening = [&](std::uint16_t bound) {
     std::printf("Receiving on port %u from %zu paired phone%s, saving to %s\n", bound,
                 expected.size(), expected.size() == 1 ? "" : "s", dir.c_str());
     std::fflush(stdout);
   };
-  Receiver receiver(io.get_executor(), context.keyVault.loadOrCreate(), expected, dir, port,
+  Receiver receiver(io.get_executor(), context.keyVault.loadOrCreate(), expected, dir,
+                    listening.port,
                     toBytes(kFerrytidePrologue), options);
   receiver.setExpectedPeerPubkeys([&pairedPhones] { return pairedPhones.current(); });
   receiver.setRemovedPeerPubkeys([] {
@@ -188,19 +199,24 @@ CLI::App* addReceiveCommand(CLI::App& parent, ReceiveOptions& options) {
                     "Take one file from the most recently paired phone, then end");
   command->add_option("--dir", options.dir, "Where to save files (default: the Downloads folder)");
   command->add_option("--port", options.port, "The port to listen on")->capture_default_str();
+  command->add_option("--address", options.address,
+                      "Listen on this address only (default: every interface)");
+  command->add_option("--idle-timeout", options.idleTimeoutSeconds,
+                      "Give up a connection silent for this many seconds")
+      ->capture_default_str()
+      ->check(CLI::PositiveNumber);
   return command;
 }
 
 int runReceiveCommand(const ReceiveOptions& options) {
   CliContext context;
-  std::filesystem::path dir =
-      options.dir.empty() ? paths::downloadsDirectory() : std::filesystem::path(options.dir);
+  const Listening listening = listeningFor(options);
   ReceiverPidFile pidFile(receiverPidFile());
   pidFile.claim();
   asio::io_context io;
   asio::signal_set signals(io, SIGINT, SIGTERM);
-  if (options.once) return receiveOnce(context, io, signals, dir, options.port);
-  return receiveForever(context, io, signals, dir, options.port);
+  if (options.once) return receiveOnce(context, io, signals, listening);
+  return receiveForever(context, io, signals, listening);
 }
 
 }  // namespace ferrytide::cli

@@ -268,6 +268,34 @@ TEST_F(ReceiverTest, SaveFolderThatCannotBeMadeFailsTheOffer) {
   EXPECT_TRUE(files.empty());
 }
 
+// The user deletes the save folder while a file comes in: that file fails with its reason (the
+// phone keeps it and sends it again), and the next one lands in the folder made again.
+TEST_F(ReceiverTest, SaveFolderRemovedMidFileFailsThatFileAndTheNextArrives) {
+  saveFolder = downloads / "Downloads";
+  startReceiver();
+  const FileToSend file{"notes.txt", patternBytes(200'000, 2), "T-gone"};
+  auto headSent = std::make_shared<bool>(false);
+  auto gate = std::make_shared<asio::steady_timer>(io, std::chrono::steady_clock::time_point::max());
+  spawnPhone(phoneSendsFileInTwoParts(port(), phoneKey, file, 50'000, headSent, gate));
+  const std::filesystem::path partial = saveFolder / "notes.txt.partial";
+  ASSERT_TRUE(runUntil([&] {
+    return *headSent && std::filesystem::exists(partial) &&
+           std::filesystem::file_size(partial) == 50'000;
+  }));
+  std::filesystem::remove_all(saveFolder);
+  gate->cancel();
+  ASSERT_TRUE(runUntil([&] { return phonesDone == 1 && errors.size() == 1; }));
+  EXPECT_EQ(errors[0].rfind("file write failed: rename: ", 0), 0u) << errors[0];
+  EXPECT_NE(errors[0].find("No such file or directory"), std::string::npos) << errors[0];
+  EXPECT_TRUE(files.empty());
+
+  spawnPhone(pairedPhoneSendsFile(port(), phoneKey, file));
+  ASSERT_TRUE(runUntil([&] { return files.size() == 1 && phonesDone == 2; }));
+  EXPECT_EQ(*readFileBytes(saveFolder / "notes.txt"), file.content);
+  EXPECT_EQ(files[0].resumedFromOffset, 0);
+  EXPECT_EQ(names(saveFolder), std::vector<std::string>{"notes.txt"});
+}
+
 TEST_F(ReceiverTest, DeclinedOfferSendsDeclineAndWritesNothing) {
   startReceiver();
   auto asked = std::make_shared<std::vector<std::tuple<std::string, std::int64_t, std::string>>>();

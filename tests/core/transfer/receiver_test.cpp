@@ -20,6 +20,7 @@
 #include "core/channel/noise_handshake.h"
 #include "core/channel/transport_framer.h"
 #include "core/channel/wire_connection.h"
+#include "core/peers/paired_phone_keys.h"
 #include "core/support/base64.h"
 #include "core/transfer/receive_error.h"
 #include "support/failure_text.h"
@@ -294,6 +295,40 @@ TEST_F(ReceiverTest, SaveFolderRemovedMidFileFailsThatFileAndTheNextArrives) {
   EXPECT_EQ(*readFileBytes(saveFolder / "notes.txt"), file.content);
   EXPECT_EQ(files[0].resumedFromOffset, 0);
   EXPECT_EQ(names(saveFolder), std::vector<std::string>{"notes.txt"});
+}
+
+// A peer file that cannot be read lets no phone in, says why for each connection, and the
+// receiver takes phones again once the file is whole.
+TEST_F(ReceiverTest, DamagedPeerFileRefusesEachConnectionUntilItIsMended) {
+  const PeerStore store(state.path());
+  testing::writeFileBytes(store.fileURL(), toBytes("{\"peers\": [tru"));
+  PairedPhoneKeys keys(store);
+  startReceiver(defaultOptions(), {});
+  receiver->setExpectedPeerPubkeys([&keys] { return keys.current(); });
+
+  const TransportMessage clip = msg::Clipboard{"hello", "text/plain"};
+  auto refused = std::make_shared<bool>(false);
+  spawnPhone([](std::uint16_t port, crypto::X25519PrivateKey key, std::shared_ptr<bool> refused,
+                TransportMessage message) -> Task {
+    TestPhone phone(std::move(key));
+    try {
+      co_await phone.connectAndHandshake(loopback(port));
+      co_await phone.send(message);
+      co_await awaitClose(phone);
+    } catch (const WireConnection::Error&) {
+      *refused = true;
+    }
+  }(port(), phoneKey, refused, clip));
+  ASSERT_TRUE(runUntil([&] { return phonesDone == 1 && errors.size() == 1; }));
+  EXPECT_TRUE(*refused);
+  EXPECT_EQ(errors[0].rfind("PeerRecord decode failed: ", 0), 0u) << errors[0];
+  EXPECT_TRUE(clips.empty());
+
+  store.writeBook(PeerBook{{recordFor(phoneKey, "Pixel")}});
+  spawnPhone(phoneSendsMessages(port(), phoneKey, {clip}));
+  ASSERT_TRUE(runUntil([&] { return phonesDone == 2 && clips.size() == 1; }));
+  EXPECT_EQ(clips[0].first, "hello");
+  EXPECT_EQ(errors.size(), 1u);
 }
 
 TEST_F(ReceiverTest, DeclinedOfferSendsDeclineAndWritesNothing) {

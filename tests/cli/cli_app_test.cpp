@@ -17,10 +17,13 @@ TEST(CliAppTest, ParsesEachCommandsArguments) {
   EXPECT_EQ(send.send.to, "pix");
 
   CliApp receive;
-  receive.parse({"receive", "--once", "--dir", "/tmp/in", "--port", "5000"});
+  receive.parse({"receive", "--once", "--dir", "/tmp/in", "--port", "5000", "--address",
+                 "127.0.0.1", "--idle-timeout", "2.5"});
   EXPECT_TRUE(receive.receive.once);
   EXPECT_EQ(receive.receive.dir, "/tmp/in");
   EXPECT_EQ(receive.receive.port, 5000);
+  EXPECT_EQ(receive.receive.address, "127.0.0.1");
+  EXPECT_EQ(receive.receive.idleTimeoutSeconds, 2.5);
 
   CliApp pair;
   pair.parse({"pair", "--name", "Studio", "--png", "qr.png", "--timeout", "5", "--yes"});
@@ -62,6 +65,7 @@ TEST(CliAppTest, RejectsBadArguments) {
       {"forget"},                      // no selector
       {"receive", "--port", "70000"},  // not a port
       {"receive", "--port", "x"},      // not a number
+      {"receive", "--idle-timeout", "0"},  // not positive
       {"pair", "--timeout", "0"},      // not positive
       {"peers", "--yaml"},             // unknown option
       {"bogus"},                       // unknown command

@@ -237,10 +237,8 @@ class Nautilus:
             self.items.append(item)
 )";
 const char* const kStandInNautilus = R"(
-import importlib.util, sys
-spec = importlib.util.spec_from_file_location("ferrytide_send", sys.argv[1])
-extension = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(extension)
+import runpy, sys
+extension = runpy.run_path(sys.argv[1])
 
 class File:
     def __init__(self, path, folder=False):
@@ -252,7 +250,7 @@ class File:
     def is_directory(self):
         return self.folder
 
-menu = extension.FerrytideSendMenu()
+menu = extension["FerrytideSendMenu"]()
 print("with a folder:", len(menu.get_file_items(None, [File("/tmp", folder=True)])))
 [top] = menu.get_file_items([File(path) for path in sys.argv[3:]])
 print(top.properties["label"] + ":", ", ".join(item.properties["label"] for item in top.submenu.items))

@@ -1,14 +1,19 @@
 // Speed and memory of the receiver, each figure next to a baseline measured in the same run:
 //   1. one large file over loopback into a Receiver:
-//      - into a save folder on the work disk, against plain dd writing a new file of the same
-//        size into the same folder (target >= 0.8x),
-//      - into /dev/shm, against raw single-core ChaCha20-Poly1305 sealing (target >= 0.2x);
-//   2. many phones at once, each sending one small file: every file must arrive intact; the
-//      time and the receiver's peak resident memory (target < 200 MiB). The receiver runs in a
-//      child process of its own (this program with --serve), so that its peak is its own.
+//      - into a save folder on the work disk, against dd conv=fdatasync writing a new file of
+//        the same size into the same folder (target >= 0.95x: both flush the file),
+//      - into /dev/shm, against raw single-core ChaCha20-Poly1305 sealing (target >= 0.45x);
+//   2. many phones at once (500 unless told), each sending one small file: every file must
+//      arrive intact; the time and the receiver's peak resident memory (target < 64 MiB). The
+//      receiver runs in a child process of its own (this program with --serve), so that its
+//      peak is its own.
 //
 // Usage: ferrytide-bench-receive [--runs N] [--mib N] [--connections N] [--file-kib N]
 //                                [--disk-dir PATH] [--shm-dir PATH] [--parts disk,shm,many]
+//                                [--once many]
+//   --once many runs the many phones once, unwarmed, and prints the receiver's peak resident
+//   memory in MiB and the seconds taken, alone on a line, for scripts that take their own
+//   median (bench/transfer.sh).
 
 #include <fcntl.h>
 #include <signal.h>
@@ -321,6 +326,7 @@ struct Options {
   fs::path diskDir;
   fs::path shmDir = "/dev/shm";
   std::string parts = "disk,shm,many";
+  bool onceMany = false;
   bool wants(const char* part) const { return parts.find(part) != std::string::npos; }
 };
 
@@ -333,6 +339,13 @@ fs::path makeFolder(const fs::path& parent) {
 
 int runBench(const Options& options) {
   raiseDescriptorLimit();
+  if (options.onceMany) {
+    const fs::path disk = makeFolder(options.diskDir);
+    const ChildRun run = manyPhonesRun(disk / "many", options.connections, options.fileKiB * 1024);
+    fs::remove_all(disk);
+    std::printf("%.1f %.2f\n", run.peakMiB, run.seconds);
+    return 0;
+  }
   const fs::path disk = makeFolder(options.diskDir);
   const fs::path shm = makeFolder(options.shmDir);
   const auto phoneKey = crypto::X25519PrivateKey::generate();
@@ -350,15 +363,15 @@ int runBench(const Options& options) {
     Summary received = measure(options.runs, [&] {
       return receiveLargeFileRate(receiver, disk, phoneKey, options.mib, serial, cpu);
     });
-    std::snprintf(label, sizeof label, "dd, new %zu MiB file on the work disk (baseline)",
+    std::snprintf(label, sizeof label, "dd, new %zu MiB file on the work disk (reference)",
                   options.mib);
     printRow(label, formatRate(dd, kMB, "MB/s"), "");
-    std::snprintf(label, sizeof label, "dd conv=fdatasync, same (reference)");
+    std::snprintf(label, sizeof label, "dd conv=fdatasync, same (baseline)");
     printRow(label, formatRate(ddSync, kMB, "MB/s"), "");
     std::snprintf(label, sizeof label, "receiver, %zu MiB file onto the work disk", options.mib);
-    printRow(label, formatRate(received, kMB, "MB/s"), ratio(received.median, dd.median, 0.8));
+    printRow(label, formatRate(received, kMB, "MB/s"), referenceRatio(received.median, dd.median));
     printRow("  against dd conv=fdatasync (both flush the file)", "",
-             referenceRatio(received.median, ddSync.median));
+             ratio(received.median, ddSync.median, 0.95));
     printRow("  per second of the receiver thread's CPU time",
              formatRate(summaryAfterWarmUp(cpu), kMB, "MB/s"), "(reference)");
   }
@@ -376,10 +389,10 @@ int runBench(const Options& options) {
     std::snprintf(label, sizeof label, "dd, new %zu MiB file in /dev/shm (reference)", options.mib);
     printRow(label, formatRate(ddShm, kMB, "MB/s"), "");
     std::snprintf(label, sizeof label, "receiver, %zu MiB file into /dev/shm", options.mib);
-    printRow(label, formatRate(received, kMB, "MB/s"), ratio(received.median, seal.median, 0.2));
+    printRow(label, formatRate(received, kMB, "MB/s"), ratio(received.median, seal.median, 0.45));
     const Summary perCpu = summaryAfterWarmUp(cpu);
     printRow("  per second of the receiver thread's CPU time", formatRate(perCpu, kMB, "MB/s"),
-             ratio(perCpu.median, seal.median, 0.2) + " (reference)");
+             ratio(perCpu.median, seal.median, 0.45) + " (reference)");
   }
   fs::remove_all(shm);
   if (!options.wants("many")) {
@@ -399,7 +412,7 @@ int runBench(const Options& options) {
                 options.connections, options.fileKiB);
   printRow(label, formatRate(time, 1, "s"), "(lower is better)");
   printRow("  receiver peak resident memory", formatRate(peak, 1, "MiB"),
-           peak.median < 200 ? "(target < 200 MiB) ok" : "(target < 200 MiB) ABOVE TARGET");
+           peak.median < 64 ? "(target < 64 MiB) ok" : "(target < 64 MiB) ABOVE TARGET");
   fs::remove_all(disk);
   return 0;
 }
@@ -430,6 +443,10 @@ int main(int argc, char** argv) {
       options.shmDir = value;
     else if (flag == "--parts")
       options.parts = value;
+    else if (flag == "--once" && std::strcmp(value, "many") == 0)
+      options.onceMany = true;
+    else if (flag == "--once")
+      fail("--once takes many");
   }
   try {
     return runBench(options);

@@ -122,7 +122,7 @@ CollisionResolver::Target CollisionResolver::resolveTarget(const std::filesystem
     if (!S_ISREG(info.st_mode)) continue;
     std::optional<PartialMeta> meta = PartialMetaIO::load(partial);
     if (!meta || meta->transferId != transferId) continue;
-    return {finalURL, partial, static_cast<std::int64_t>(info.st_size)};
+    return {finalURL, partial, static_cast<std::int64_t>(info.st_size), true};
   }
   std::filesystem::path finalURL = dir / uuidName(parts);
   return {finalURL, withPartialSuffix(finalURL), 0};
@@ -142,19 +142,28 @@ std::filesystem::path CollisionResolver::moveToFreeName(const std::filesystem::p
                                                         std::filesystem::path finalURL,
                                                         const std::filesystem::path& dir,
                                                         const std::string& baseName) {
+  const auto renameWithoutReplacing = [&partial](const std::filesystem::path& to) {
+    int result = ::renameat2(AT_FDCWD, partial.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
+    if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
+      // A file system without the no-replace rename: a hard link also fails rather than
+      // replace, and the partial's name goes once the link is made.
+      result = ::link(partial.c_str(), to.c_str());
+      if (result == 0) ::unlink(partial.c_str());
+    }
+    return result;
+  };
+  return placeAtFreeName(renameWithoutReplacing, std::move(finalURL), dir, baseName);
+}
+
+std::filesystem::path CollisionResolver::placeAtFreeName(
+    const std::function<int(const std::filesystem::path&)>& place,
+    std::filesystem::path finalURL, const std::filesystem::path& dir,
+    const std::string& baseName) {
   // Each failed attempt means another file took the name just now; give up only when that
   // keeps happening.
   constexpr int kMaxAttempts = 100;
   for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
-    int result =
-        ::renameat2(AT_FDCWD, partial.c_str(), AT_FDCWD, finalURL.c_str(), RENAME_NOREPLACE);
-    if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
-      // A file system without the no-replace rename: a hard link also fails rather than
-      // replace, and the partial's name goes once the link is made.
-      result = ::link(partial.c_str(), finalURL.c_str());
-      if (result == 0) ::unlink(partial.c_str());
-    }
-    if (result == 0) return finalURL;
+    if (place(finalURL) == 0) return finalURL;
     if (errno != EEXIST) throw file_io::FileError(file_io::describe(finalURL, errno));
     finalURL = resolveFinalURL(dir, baseName);
   }

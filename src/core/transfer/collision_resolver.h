@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -23,6 +24,7 @@ class CollisionResolver {
     std::filesystem::path finalURL;    // where the finished file goes
     std::filesystem::path partialURL;  // finalURL + ".partial"
     std::int64_t resumeOffset = 0;     // the partial's length when it is this transfer's, else 0
+    bool partialIsThisTransfers = false;  // a partial of this transfer is there to resume
   };
 
   // The last path component of `name` with NUL, "/" and "\" made "_" and white space trimmed;
@@ -46,6 +48,13 @@ class CollisionResolver {
                                               std::filesystem::path finalURL,
                                               const std::filesystem::path& dir,
                                               const std::string& baseName);
+
+  // The same for any way of placing a file at a name that fails with EEXIST when the name is
+  // taken: `place` returns 0 or -1 with errno set, as a system call does.
+  static std::filesystem::path placeAtFreeName(
+      const std::function<int(const std::filesystem::path&)>& place,
+      std::filesystem::path finalURL, const std::filesystem::path& dir,
+      const std::string& baseName);
 
  private:
   // True when `name`, or `name` + ".partial", exists in `dir`.

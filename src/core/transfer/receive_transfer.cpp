@@ -52,6 +52,50 @@ struct OpenedPartial {
   bool created = false;
 };
 
+// A new file offered at this size or less is written into an unnamed file in the save folder
+// and gets its name only once it is complete: no partial name and no sidecar to make, rename
+// and remove, and nothing left behind when the receiver dies. When the connection ends early
+// the file is given its partial name and sidecar then, and the phone resumes it as any other.
+// Only a receiver killed part way loses those few MiB, and the phone sends them again.
+constexpr std::int64_t kUnnamedFileLimit = 4 * 1024 * 1024;
+
+// An unnamed file is named through its /proc/self/fd entry, which needs no privilege; without
+// /proc every file takes the named path.
+bool canNameUnnamedFiles() {
+  static const bool available = ::access("/proc/self/fd", X_OK) == 0;
+  return available;
+}
+
+// True when the longest name the transfer may need, the sidecar's, is one the folder takes;
+// otherwise the named path refuses the offer at once with the system's reason.
+bool namesFit(const std::filesystem::path& dir, const std::filesystem::path& partial) {
+  const long nameMax = ::pathconf(dir.c_str(), _PC_NAME_MAX);
+  const std::size_t sidecarName =
+      partial.filename().native().size() + std::string_view(PartialMetaIO::suffix).size();
+  return nameMax > 0 && sidecarName <= static_cast<std::size_t>(nameMax);
+}
+
+// An unnamed file in `dir` with room for `size` bytes set aside, or -1. The room is taken at
+// once, so that a full disk shows at the offer, where the named path reports it, and not
+// halfway through a file that has no name to resume under. -1 too when the file system makes
+// no unnamed files or sets no room aside: the named path then takes the file.
+int openUnnamedFile(const std::filesystem::path& dir, std::int64_t size) {
+  if (!canNameUnnamedFiles()) return -1;
+  const int fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+  if (fd < 0 || size == 0) return fd;
+  if (::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Gives an unnamed file a name; like a system call, 0 or -1 with errno (EEXIST when taken).
+int nameUnnamedFile(int fd, const std::filesystem::path& path) {
+  const std::string procPath = "/proc/self/fd/" + std::to_string(fd);
+  return ::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW);
+}
+
 // Creates the partial, or opens it when it is this transfer's. When another receive created a
 // partial of the same name after `target` was chosen, the names are chosen again, so that two
 // transfers never share a partial file.
@@ -87,9 +131,10 @@ std::int64_t positionAtEnd(int fd, const std::filesystem::path& partial) {
 }
 
 // Marks the partial as this offer's, with the time this session accepted it.
-void saveSidecar(const msg::FileOffer& offer, const std::filesystem::path& partial) {
+void saveSidecar(const msg::FileOffer& offer, const std::filesystem::path& partial,
+                 std::int64_t acceptedAtEpochMs) {
   try {
-    PartialMetaIO::save({offer.transfer_id, offer.size, nowEpochMs()}, partial);
+    PartialMetaIO::save({offer.transfer_id, offer.size, acceptedAtEpochMs}, partial);
   } catch (const Error& error) {
     throw ReceiveError::fileWriteFailed("meta write: " + error.description());
   }
@@ -203,6 +248,8 @@ struct FileReceiveState::Impl {
   std::filesystem::path finalURL;
   std::filesystem::path partialURL;
   int fd = -1;
+  bool unnamed = false;  // the file has no name yet (see kUnnamedFileLimit)
+  std::int64_t acceptedAtEpochMs = 0;
 
   std::int64_t bytesWritten = 0;
   std::int64_t bytesThisSession = 0;
@@ -224,6 +271,22 @@ struct FileReceiveState::Impl {
     if (fd >= 0) ::close(fd);  // nothing to retry: the descriptor is released either way
     fd = -1;
   }
+
+  // An unnamed file that did not finish becomes a partial with its sidecar, as the named path
+  // would have left it, so that the phone resumes it. Best effort: when that fails, the phone sends the file again from the start.
+  void keepUnnamedForResume() noexcept {
+    if (!unnamed || fd < 0) return;
+    unnamed = false;
+    try {
+      const CollisionResolver::Target target =
+          CollisionResolver::resolveTarget(downloadsDir, baseName, offer->transfer_id);
+      if (target.partialIsThisTransfers || nameUnnamedFile(fd, target.partialURL) != 0) return;
+      partialURL = target.partialURL;
+      saveSidecar(*offer, partialURL, acceptedAtEpochMs);
+    } catch (...) {
+      ::unlink(partialURL.c_str());  // a partial without its sidecar could never be resumed
+    }
+  }
 };
 
 FileReceiveState::FileReceiveState(std::filesystem::path downloadsDir, std::string remoteEndpoint)
@@ -232,7 +295,10 @@ FileReceiveState::FileReceiveState(std::filesystem::path downloadsDir, std::stri
   impl_->remoteEndpoint = std::move(remoteEndpoint);
 }
 
-FileReceiveState::~FileReceiveState() { impl_->closePartial(); }
+FileReceiveState::~FileReceiveState() {
+  impl_->keepUnnamedForResume();
+  impl_->closePartial();
+}
 
 bool FileReceiveState::hasOffer() const { return impl_->offer.has_value(); }
 
@@ -252,8 +318,18 @@ msg::Resume FileReceiveState::openPartial() {
   const msg::FileOffer& offer = *s.offer;
 
   s.baseName = CollisionResolver::sanitize(offer.name);
+  s.acceptedAtEpochMs = nowEpochMs();
+  s.bytesWritten = s.writebackFrom = s.bytesThisSession = s.resumedFromOffset = 0;
   CollisionResolver::Target target =
       CollisionResolver::resolveTarget(s.downloadsDir, s.baseName, offer.transfer_id);
+  s.finalURL = target.finalURL;
+  s.partialURL = target.partialURL;
+  if (!target.partialIsThisTransfers && offer.size <= kUnnamedFileLimit &&
+      namesFit(s.downloadsDir, s.partialURL)) {
+    s.fd = openUnnamedFile(s.downloadsDir, offer.size);
+    s.unnamed = s.fd >= 0;
+    if (s.unnamed) return msg::Resume{offer.transfer_id, 0};
+  }
   const OpenedPartial opened =
       openPartialFile(target, s.downloadsDir, s.baseName, offer.transfer_id);
   s.fd = opened.fd;
@@ -265,17 +341,14 @@ msg::Resume FileReceiveState::openPartial() {
   std::int64_t resumeOffset = 0;
   try {
     resumeOffset = positionAtEnd(s.fd, s.partialURL);
-    saveSidecar(offer, s.partialURL);
+    saveSidecar(offer, s.partialURL, s.acceptedAtEpochMs);
   } catch (...) {
     s.closePartial();
     if (opened.created) ::unlink(s.partialURL.c_str());
     throw;
   }
 
-  s.bytesWritten = resumeOffset;
-  s.writebackFrom = resumeOffset;
-  s.bytesThisSession = 0;
-  s.resumedFromOffset = resumeOffset;
+  s.bytesWritten = s.writebackFrom = s.resumedFromOffset = resumeOffset;
   return msg::Resume{offer.transfer_id, resumeOffset};
 }
 
@@ -304,29 +377,44 @@ ReceivedFile FileReceiveState::finish() {
   if (!s.offer || s.fd < 0) throw std::logic_error("finish without an open partial");
   const SteadyClock::time_point finishTime = SteadyClock::now();
 
+  // The room set aside for a file that came shorter than offered is given back. Only a hint:
+  // the file's content is right either way.
+  if (s.unnamed && s.bytesWritten < s.offer->size) {
+    [[maybe_unused]] const int ignored = ::ftruncate(s.fd, s.bytesWritten);
+  }
+
   // Flushed before it gets its final name: once the sidecar is gone the transfer cannot be
   // resumed, so a file that is lost to a crash after Done would be lost for good. A flush
   // failure (a full disk that only shows now) leaves the partial and sidecar for a resume.
   while (::fdatasync(s.fd) != 0) {
     if (errno == EINTR) continue;
     const int error = errno;
+    s.keepUnnamedForResume();
     s.closePartial();
     throw writeFailure(s.partialURL, error);
   }
-  s.closePartial();
 
-  std::filesystem::path finalURL = s.finalURL;
-  struct stat info {};
-  if (::lstat(finalURL.c_str(), &info) == 0) {
-    finalURL = CollisionResolver::resolveFinalURL(s.downloadsDir, s.baseName);
-  }
+  // Both ways of naming refuse a name that another file took meanwhile and try the next one.
+  std::filesystem::path finalURL;
   try {
-    finalURL =
-        CollisionResolver::moveToFreeName(s.partialURL, finalURL, s.downloadsDir, s.baseName);
+    if (s.unnamed) {
+      const int fd = s.fd;
+      finalURL = CollisionResolver::placeAtFreeName(
+          [fd](const std::filesystem::path& to) { return nameUnnamedFile(fd, to); }, s.finalURL,
+          s.downloadsDir, s.baseName);
+      s.unnamed = false;
+      s.closePartial();
+    } else {
+      s.closePartial();
+      finalURL = CollisionResolver::moveToFreeName(s.partialURL, s.finalURL, s.downloadsDir,
+                                                   s.baseName);
+      PartialMetaIO::remove(s.partialURL);
+    }
   } catch (const Error& error) {
+    s.keepUnnamedForResume();
+    s.closePartial();
     throw ReceiveError::fileWriteFailed("rename: " + error.description());
   }
-  PartialMetaIO::remove(s.partialURL);
 
   const double duration = std::chrono::duration<double>(finishTime - s.offerTime).count();
   return ReceivedFile{

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <numeric>
 
 #include "core/support/crypto.h"
 #include "core/transfer/partial_meta.h"
@@ -212,6 +213,44 @@ TEST_F(InterruptedTransferTest, PhoneCutOffAnywhereResumesToAByteIdenticalFile) 
 
   EXPECT_EQ(folderListing(save), std::set<std::string>{"big.bin"});
   EXPECT_EQ(digestOf(readFileBytes(save / "big.bin").value_or(Bytes{})), digestOf(content));
+}
+
+// A file small enough to be written without a name until it is complete is still kept for a
+// resume when it is cut off: as a partial of the frames that arrived, with its sidecar.
+TEST_F(InterruptedTransferTest, SmallFileCutOffIsKeptAsAPartialAndResumes) {
+  content = testing::patternBytes(3 * 1'048'576 + 5);
+  const std::size_t firstSix = boundary(6);
+  const auto sixFrames = static_cast<std::int64_t>(
+      std::accumulate(kFrameSizes.begin(), kFrameSizes.begin() + 6, std::size_t{0}));
+  struct SmallCut {
+    Cut cut;
+    std::int64_t kept;
+  };
+  const SmallCut cuts[] = {
+      {{"after the offer", Stage::afterOffer}, 0},
+      {{"after six frames", Stage::inChunks, firstSix}, sixFrames},
+      {{"inside the seventh frame", Stage::inChunks, firstSix + 1'000}, sixFrames},
+      {{"every chunk sent, no Done", Stage::beforeDone},
+       static_cast<std::int64_t>(content.size())},
+  };
+  for (const auto& [cut, kept] : cuts) {
+    SCOPED_TRACE(cut.label);
+    std::filesystem::remove_all(save);
+    PhoneView seen;
+    const SessionOutcome interrupted = runCut(cut, seen);
+    ASSERT_TRUE(interrupted.failure);
+    EXPECT_EQ(partialLength(), kept);
+    EXPECT_TRUE(isPrefixOf(readFileBytes(partial).value_or(Bytes{}), content));
+    const auto meta = PartialMetaIO::load(partial);
+    ASSERT_TRUE(meta);
+    EXPECT_EQ(meta->transferId, "T-big");
+
+    const SessionOutcome resumed = runCut({"complete", Stage::complete}, seen);
+    ASSERT_TRUE(resumed.file) << resumed.failureText();
+    EXPECT_EQ(resumed.file->resumedFromOffset, kept);
+    EXPECT_EQ(folderListing(save), std::set<std::string>{"big.bin"});
+    EXPECT_EQ(digestOf(readFileBytes(save / "big.bin").value_or(Bytes{})), digestOf(content));
+  }
 }
 
 // ---- A full disk

@@ -156,9 +156,8 @@ std::filesystem::path CollisionResolver::moveToFreeName(const std::filesystem::p
 }
 
 std::filesystem::path CollisionResolver::placeAtFreeName(
-    const std::function<int(const std::filesystem::path&)>& place,
-    std::filesystem::path finalURL, const std::filesystem::path& dir,
-    const std::string& baseName) {
+    const std::function<int(const std::filesystem::path&)>& place, std::filesystem::path finalURL,
+    const std::filesystem::path& dir, const std::string& baseName) {
   // Each failed attempt means another file took the name just now; give up only when that
   // keeps happening.
   constexpr int kMaxAttempts = 100;

@@ -21,9 +21,9 @@ class CollisionResolver {
   static constexpr std::string_view partialSuffix = ".partial";
 
   struct Target {
-    std::filesystem::path finalURL;    // where the finished file goes
-    std::filesystem::path partialURL;  // finalURL + ".partial"
-    std::int64_t resumeOffset = 0;     // the partial's length when it is this transfer's, else 0
+    std::filesystem::path finalURL;       // where the finished file goes
+    std::filesystem::path partialURL;     // finalURL + ".partial"
+    std::int64_t resumeOffset = 0;        // the partial's length when it is this transfer's, else 0
     bool partialIsThisTransfers = false;  // a partial of this transfer is there to resume
   };
 
@@ -52,9 +52,8 @@ class CollisionResolver {
   // The same for any way of placing a file at a name that fails with EEXIST when the name is
   // taken: `place` returns 0 or -1 with errno set, as a system call does.
   static std::filesystem::path placeAtFreeName(
-      const std::function<int(const std::filesystem::path&)>& place,
-      std::filesystem::path finalURL, const std::filesystem::path& dir,
-      const std::string& baseName);
+      const std::function<int(const std::filesystem::path&)>& place, std::filesystem::path finalURL,
+      const std::filesystem::path& dir, const std::string& baseName);
 
  private:
   // True when `name`, or `name` + ".partial", exists in `dir`.

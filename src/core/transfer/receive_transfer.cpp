@@ -273,18 +273,22 @@ struct FileReceiveState::Impl {
   }
 
   // An unnamed file that did not finish becomes a partial with its sidecar, as the named path
-  // would have left it, so that the phone resumes it. Best effort: when that fails, the phone sends the file again from the start.
+  // would have left it, so that the phone resumes it. Best effort: when that fails, the phone
+  // sends the file again from the start.
   void keepUnnamedForResume() noexcept {
     if (!unnamed || fd < 0) return;
     unnamed = false;
+    bool named = false;
     try {
       const CollisionResolver::Target target =
           CollisionResolver::resolveTarget(downloadsDir, baseName, offer->transfer_id);
       if (target.partialIsThisTransfers || nameUnnamedFile(fd, target.partialURL) != 0) return;
+      named = true;
       partialURL = target.partialURL;
       saveSidecar(*offer, partialURL, acceptedAtEpochMs);
     } catch (...) {
-      ::unlink(partialURL.c_str());  // a partial without its sidecar could never be resumed
+      // A partial without its sidecar could never be resumed; only the one named here goes.
+      if (named) ::unlink(partialURL.c_str());
     }
   }
 };
@@ -406,8 +410,8 @@ ReceivedFile FileReceiveState::finish() {
       s.closePartial();
     } else {
       s.closePartial();
-      finalURL = CollisionResolver::moveToFreeName(s.partialURL, s.finalURL, s.downloadsDir,
-                                                   s.baseName);
+      finalURL =
+          CollisionResolver::moveToFreeName(s.partialURL, s.finalURL, s.downloadsDir, s.baseName);
       PartialMetaIO::remove(s.partialURL);
     }
   } catch (const Error& error) {

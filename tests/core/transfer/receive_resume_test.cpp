@@ -230,8 +230,7 @@ TEST_F(InterruptedTransferTest, SmallFileCutOffIsKeptAsAPartialAndResumes) {
       {{"after the offer", Stage::afterOffer}, 0},
       {{"after six frames", Stage::inChunks, firstSix}, sixFrames},
       {{"inside the seventh frame", Stage::inChunks, firstSix + 1'000}, sixFrames},
-      {{"every chunk sent, no Done", Stage::beforeDone},
-       static_cast<std::int64_t>(content.size())},
+      {{"every chunk sent, no Done", Stage::beforeDone}, static_cast<std::int64_t>(content.size())},
   };
   for (const auto& [cut, kept] : cuts) {
     SCOPED_TRACE(cut.label);

@@ -43,9 +43,9 @@ asio::awaitable<ResponderSession> respondToHandshake(WireConnection& wire,
 // Every failure leaves the partial file and its sidecar on disk for a later resume (except an
 // empty partial that openPartial itself created and could not give a sidecar: it could never
 // be resumed). A small new file is written without a name and becomes a partial only when the
-// transfer ends before the file does. Nothing is written outside the save folder: a symbolic link at a name counts as
-// taken and is never written through, and finish never replaces a file that took the final
-// name meanwhile.
+// transfer ends before the file does. Nothing is written outside the save folder: a symbolic
+// link at a name counts as taken and is never written through, and finish never replaces a file
+// that took the final name meanwhile.
 class FileReceiveState {
  public:
   FileReceiveState(std::filesystem::path downloadsDir, std::string remoteEndpoint);

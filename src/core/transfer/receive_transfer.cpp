@@ -267,7 +267,9 @@ struct FileReceiveState::Impl {
     writebackFrom = bytesWritten;
   }
 
+  // An unnamed file that is closed before it got its final name is kept for a resume first.
   void closePartial() {
+    keepUnnamedForResume();
     if (fd >= 0) ::close(fd);  // nothing to retry: the descriptor is released either way
     fd = -1;
   }
@@ -299,10 +301,7 @@ FileReceiveState::FileReceiveState(std::filesystem::path downloadsDir, std::stri
   impl_->remoteEndpoint = std::move(remoteEndpoint);
 }
 
-FileReceiveState::~FileReceiveState() {
-  impl_->keepUnnamedForResume();
-  impl_->closePartial();
-}
+FileReceiveState::~FileReceiveState() { impl_->closePartial(); }
 
 bool FileReceiveState::hasOffer() const { return impl_->offer.has_value(); }
 
@@ -393,7 +392,6 @@ ReceivedFile FileReceiveState::finish() {
   while (::fdatasync(s.fd) != 0) {
     if (errno == EINTR) continue;
     const int error = errno;
-    s.keepUnnamedForResume();
     s.closePartial();
     throw writeFailure(s.partialURL, error);
   }
@@ -415,7 +413,6 @@ ReceivedFile FileReceiveState::finish() {
       PartialMetaIO::remove(s.partialURL);
     }
   } catch (const Error& error) {
-    s.keepUnnamedForResume();
     s.closePartial();
     throw ReceiveError::fileWriteFailed("rename: " + error.description());
   }

@@ -3,8 +3,8 @@
 // input is written once to the memory file system, under a new name each time: QSettings keeps
 // parsed files by name and would otherwise answer from an earlier input. Reading never throws;
 // every value read is one a setter could have stored.
-// The application object is there as in every process that reads the file: without one, Qt
-// ends the process on a stored image or icon.
+// The application object is a core one, as in the headless daemon: a stored image or icon would
+// end the process if it reached Qt, so finding one here shows that it got past the screening.
 
 #include <QCoreApplication>
 #include <QString>

@@ -58,10 +58,14 @@ TEST_F(PreferencesTest, EveryAssignmentIsStoredAtOnceAndNotifiesOnlyOnChange) {
     prefs.setClipHotkey(HotkeyCombo{49, HotkeyCombo::command | HotkeyCombo::shift});
     prefs.setWelcomeCompleted(true);
     prefs.setAskBeforeReceiving(true);
-    prefs.setDeviceName(QStringLiteral("Studio"));
-    prefs.setDisplayName(QStringLiteral("Work phone"), QStringLiteral("a+b/c="));
+    prefs.setDeviceName(QStringLiteral("@Variant(Studio)"));
+    prefs.setDisplayName(QStringLiteral("@work phone"), QStringLiteral("a+b/c="));
+    prefs.storeValue(Preferences::Keys::pendingUnpairs,
+                     QVariantMap{{QStringLiteral("key1"), QByteArray("\0@\xff)", 4)}});
   }
+  // Values that look like stored types are the app's own and read back as they were.
   Preferences again(settingsFile());
+  EXPECT_FALSE(again.damagedNotice());
   EXPECT_FALSE(again.playSound());
   EXPECT_FALSE(again.copyReceivedText());
   EXPECT_FALSE(again.notifyOnReceive());
@@ -70,9 +74,9 @@ TEST_F(PreferencesTest, EveryAssignmentIsStoredAtOnceAndNotifiesOnlyOnChange) {
   EXPECT_EQ(again.clipHotkey(), (HotkeyCombo{49, 0x0300}));
   EXPECT_TRUE(again.welcomeCompleted());
   EXPECT_TRUE(again.askBeforeReceiving());
-  EXPECT_EQ(again.deviceName(), u"Studio");
-  EXPECT_EQ(again.effectiveDeviceName(), u"Studio");
-  EXPECT_EQ(again.displayNames().value(QStringLiteral("a+b/c=")), u"Work phone");
+  EXPECT_EQ(again.deviceName(), u"@Variant(Studio)");
+  EXPECT_EQ(again.displayNames().value(QStringLiteral("a+b/c=")), u"@work phone");
+  EXPECT_EQ(again.pendingUnpairs().at(QStringLiteral("key1")), QByteArray("\0@\xff)", 4));
 }
 
 // A file from an earlier run holds every value as text; values of the wrong kind count as
@@ -148,6 +152,26 @@ TEST_F(PreferencesTest, DamagedFileIsSetAsideAndTheDefaultsApply) {
   prefs.setPlaySound(false);
   EXPECT_FALSE(Preferences(settingsFile()).playSound());
   EXPECT_FALSE(Preferences(settingsFile()).damagedNotice());
+}
+
+// Qt would build a bitmap from these and end this process, which has no GUI application object
+// (nor has the headless daemon): the file is set aside before Qt reads a value of it.
+TEST_F(PreferencesTest, StoredValuesOfKindsTheAppNeverWritesSetTheFileAsideUnread) {
+  const std::string bitmap = "@Variant(\\0\\0\\0I)";
+  const std::string mapHoldingABitmap =
+      "@Variant(\\0\\0\\0\\b\\0\\0\\0\\x1\\0\\0\\0\\x2\\0k\\0\\0\\0I)";
+  const std::string values[] = {bitmap, mapHoldingABitmap, "\\x40" + bitmap.substr(1),
+                                "clips, " + bitmap, "@DateTime(\\0\\0\\0I\\0)"};
+  for (const std::string& value : values) {
+    TempDir other;
+    std::string content = "[General]\nferrytide.playSound=false\nferrytide.popoverTab=" + value + "\n";
+    writeText(other / "Ferrytide.conf", content);
+    Preferences prefs(QString::fromStdString((other / "Ferrytide.conf").string()));
+    EXPECT_TRUE(prefs.playSound()) << value;
+    ASSERT_TRUE(prefs.damagedNotice()) << value;
+    EXPECT_TRUE(prefs.damagedNotice()->contains(u"of a kind this app does not write"));
+    EXPECT_EQ(readText(other / "Ferrytide.conf.damaged"), content);
+  }
 }
 
 }  // namespace

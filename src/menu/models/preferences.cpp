@@ -10,6 +10,7 @@
 #include "core/support/paths.h"
 #include "menu/models/format.h"
 #include "menu/models/settings_value.h"
+#include "menu/models/stored_value_screen.h"
 
 namespace ferrytide::menu {
 namespace {
@@ -55,12 +56,16 @@ Preferences::Preferences(const QString& settingsFile, QObject* parent) : QObject
 Preferences::~Preferences() = default;
 
 void Preferences::openSettings(const QString& settingsFile) {
-  defaults_ = std::make_unique<QSettings>(settingsFile, QSettings::IniFormat);
-  QSettings::Status status = defaults_->status();
-  if (status == QSettings::NoError) return;
-  defaults_.reset();
+  std::optional<QString> problem = StoredValueScreen::problem(settingsFile);
+  if (!problem) {
+    defaults_ = std::make_unique<QSettings>(settingsFile, QSettings::IniFormat);
+    QSettings::Status status = defaults_->status();
+    if (status == QSettings::NoError) return;
+    defaults_.reset();
+    problem = describeStatus(status);
+  }
   QString aside = setAside(settingsFile);
-  damagedNotice_ = QStringLiteral("settings unreadable: ") + describeStatus(status) +
+  damagedNotice_ = QStringLiteral("settings unreadable: ") + *problem +
                    QStringLiteral("; kept as ") + aside + QStringLiteral(", defaults in use");
   kLog.error(damagedNotice_->toStdString());
   defaults_ = std::make_unique<QSettings>(settingsFile, QSettings::IniFormat);

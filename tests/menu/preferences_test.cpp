@@ -164,7 +164,8 @@ TEST_F(PreferencesTest, StoredValuesOfKindsTheAppNeverWritesSetTheFileAsideUnrea
                                 "clips, " + bitmap, "@DateTime(\\0\\0\\0I\\0)"};
   for (const std::string& value : values) {
     TempDir other;
-    std::string content = "[General]\nferrytide.playSound=false\nferrytide.popoverTab=" + value + "\n";
+    std::string content =
+        "[General]\nferrytide.playSound=false\nferrytide.popoverTab=" + value + "\n";
     writeText(other / "Ferrytide.conf", content);
     Preferences prefs(QString::fromStdString((other / "Ferrytide.conf").string()));
     EXPECT_TRUE(prefs.playSound()) << value;

@@ -112,8 +112,10 @@ bool isDateTime(QByteArray payload) {
 bool isSafe(QString value) {
   value.replace(QChar(kMarker), QChar(u'@'));
   if (!value.endsWith(u')')) return true;
-  if (value.startsWith(QStringLiteral("@Variant("))) return isWrittenVariant(value.sliced(9).toLatin1());
-  if (value.startsWith(QStringLiteral("@DateTime("))) return isDateTime(value.sliced(10).toLatin1());
+  if (value.startsWith(QStringLiteral("@Variant(")))
+    return isWrittenVariant(value.sliced(9).toLatin1());
+  if (value.startsWith(QStringLiteral("@DateTime(")))
+    return isDateTime(value.sliced(10).toLatin1());
   return true;
 }
 
@@ -130,8 +132,9 @@ bool allValuesSafe(const QByteArray& marked) {
   const QStringList keys = settings.allKeys();
   for (const QString& name : keys) {
     QVariant value = settings.value(name);
-    const QStringList parts = value.typeId() == QMetaType::QStringList ? value.toStringList()
-                                                                        : QStringList{value.toString()};
+    const QStringList parts = value.typeId() == QMetaType::QStringList
+                                  ? value.toStringList()
+                                  : QStringList{value.toString()};
     for (const QString& part : parts) {
       if (!isSafe(part)) return false;
     }

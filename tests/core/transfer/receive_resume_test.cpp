@@ -364,5 +364,46 @@ TEST_F(FullDiskTest, OfferOnAFullDiskFailsWithoutLeavingAPartialThatCouldNeverRe
   EXPECT_EQ(readFileBytes(disk.dir() / "a.bin"), small);
 }
 
+// The save folder turns read-only while a file arrives (a bind mount over it, made read-only):
+// the open partial takes the rest of the data, but nothing new can be named in the folder.
+TEST_F(FullDiskTest, FolderMadeReadOnlyMidTransferFailsClearlyAndTheFileResumesOnceWritable) {
+  ASSERT_EQ(disk.mount("32m"), 0);
+  const Bytes large = testing::patternBytes(6 * 1'048'576 + 5);
+  const std::string folder = disk.dir().string();
+  bool readOnly = false;
+  auto options = testing::loopbackReceiveOptions(computerKey, phoneKey.publicKey(), disk.dir());
+  const auto cut = runOneShotSession(std::move(options), [&](Endpoint endpoint) -> Task {
+    TestPhone phone(phoneKey);
+    co_await phone.connectAndHandshake(endpoint);
+    const msg::FileOffer offer{"big.bin", static_cast<std::int64_t>(large.size()),
+                               "application/octet-stream", "T-big.bin"};
+    co_await phone.offer(offer);
+    const std::array<std::size_t, 1> frames = {1'048'576};
+    try {
+      co_await phone.stream(ByteView(large).first(large.size() / 2), 0, frames);
+      readOnly = ::mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+                 ::mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY,
+                         nullptr) == 0;
+      co_await phone.stream(large, static_cast<std::int64_t>(large.size() / 2), frames);
+      co_await phone.send(msg::Done{});
+    } catch (const std::exception&) {
+      // The receiver gave up and closed the connection.
+    }
+    co_await phone.hangUp();
+  });
+  ASSERT_TRUE(readOnly) << std::strerror(errno);
+  EXPECT_TRUE(cut.failedWith<ReceiveError>()) << cut.failureText();
+  EXPECT_NE(cut.failureText().find(std::strerror(EROFS)), std::string::npos) << cut.failureText();
+  ASSERT_EQ(::umount2(folder.c_str(), 0), 0);
+
+  const Bytes kept = readFileBytes(disk.dir() / "big.bin.partial").value_or(Bytes{});
+  EXPECT_TRUE(isPrefixOf(kept, large));
+  const auto resumed = sendWholeFile("big.bin", large);
+  ASSERT_TRUE(resumed.file) << resumed.failureText();
+  EXPECT_LE(resumed.file->resumedFromOffset, static_cast<std::int64_t>(kept.size()));
+  EXPECT_EQ(folderListing(disk.dir()), std::set<std::string>{"big.bin"});
+  EXPECT_EQ(digestOf(readFileBytes(disk.dir() / "big.bin").value_or(Bytes{})), digestOf(large));
+}
+
 }  // namespace
 }  // namespace ferrytide

@@ -381,9 +381,9 @@ TEST_F(FullDiskTest, FolderMadeReadOnlyMidTransferFailsClearlyAndTheFileResumesO
     const std::array<std::size_t, 1> frames = {1'048'576};
     try {
       co_await phone.stream(ByteView(large).first(large.size() / 2), 0, frames);
-      readOnly = ::mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
-                 ::mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY,
-                         nullptr) == 0;
+      readOnly =
+          ::mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+          ::mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
       co_await phone.stream(large, static_cast<std::int64_t>(large.size() / 2), frames);
       co_await phone.send(msg::Done{});
     } catch (const std::exception&) {

@@ -119,7 +119,7 @@ bool isSafe(QString value) {
   return true;
 }
 
-bool allValuesSafe(const QByteArray& marked) {
+bool allValuesSafe(const QByteArray& marked, qsizetype atSigns) {
   QTemporaryFile copy;
   if (!copy.open() || copy.write(marked) != marked.size() || !copy.flush()) {
     // Setting the file aside for want of scratch space would cost every setting; a crafted
@@ -129,6 +129,10 @@ bool allValuesSafe(const QByteArray& marked) {
   }
   QSettings settings(copy.fileName(), QSettings::IniFormat);
   if (settings.status() != QSettings::NoError) return true;  // opening the file reports it
+  // Every '@' of the file must turn up in a value read here. One that does not sits where Qt
+  // might still read it (a key given twice, with sections that Qt joins in its own way), and
+  // the app writes '@' nowhere but in values.
+  qsizetype markersSeen = 0;
   const QStringList keys = settings.allKeys();
   for (const QString& name : keys) {
     QVariant value = settings.value(name);
@@ -136,10 +140,11 @@ bool allValuesSafe(const QByteArray& marked) {
                                   ? value.toStringList()
                                   : QStringList{value.toString()};
     for (const QString& part : parts) {
+      markersSeen += part.count(QChar(kMarker));
       if (!isSafe(part)) return false;
     }
   }
-  return true;
+  return markersSeen == atSigns;
 }
 
 }  // namespace
@@ -152,7 +157,7 @@ std::optional<QString> problem(const QString& settingsFile) {
   if (!raw.contains('@')) return std::nullopt;
   QByteArray marked = raw;
   marked.replace('@', kMarkerUtf8);
-  if (!allValuesSafe(marked)) return unsafeValue();
+  if (!allValuesSafe(marked, raw.count('@'))) return unsafeValue();
   return std::nullopt;
 }
 

@@ -160,8 +160,11 @@ TEST_F(PreferencesTest, StoredValuesOfKindsTheAppNeverWritesSetTheFileAsideUnrea
   const std::string bitmap = "@Variant(\\0\\0\\0I)";
   const std::string mapHoldingABitmap =
       "@Variant(\\0\\0\\0\\b\\0\\0\\0\\x1\\0\\0\\0\\x2\\0k\\0\\0\\0I)";
-  const std::string values[] = {bitmap, mapHoldingABitmap, "\\x40" + bitmap.substr(1),
-                                "clips, " + bitmap, "@DateTime(\\0\\0\\0I\\0)",
+  const std::string values[] = {bitmap,
+                                mapHoldingABitmap,
+                                "\\x40" + bitmap.substr(1),
+                                "clips, " + bitmap,
+                                "@DateTime(\\0\\0\\0I\\0)",
                                 bitmap + "\n[General]\nferrytide.popoverTab=files"};
   for (const std::string& value : values) {
     TempDir other;

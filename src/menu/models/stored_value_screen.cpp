@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QDataStream>
-#include <QDateTime>
 #include <QFile>
 #include <QSettings>
 #include <QStringList>
@@ -24,11 +23,10 @@ const Logger kLog("preferences");
 constexpr char16_t kMarker = u'\uE000';
 const QByteArray kMarkerUtf8 = QString(QChar(kMarker)).toUtf8();
 
-// The stream versions and type numbers Qt uses for the two stored forms.
+// The type numbers of a stored variant's stream.
 constexpr std::uint32_t kStreamMap = 8;
 constexpr std::uint32_t kStreamString = 10;
 constexpr std::uint32_t kStreamBytes = 12;
-constexpr std::uint32_t kStreamDateTime = 16;
 
 QString unsafeValue() {
   return QStringLiteral("it holds a stored value of a kind this app does not write");
@@ -96,27 +94,14 @@ bool isWrittenVariant(QByteArray payload) {
   return readsCleanly(stream);
 }
 
-bool isDateTime(QByteArray payload) {
-  QDataStream stream(&payload, QIODevice::ReadOnly);
-  stream.setVersion(QDataStream::Qt_5_6);
-  std::uint32_t type = 0;
-  qint8 isNull = 0;
-  stream >> type >> isNull;
-  if (!readsCleanly(stream) || type != kStreamDateTime) return false;
-  QDateTime moment;
-  stream >> moment;
-  return readsCleanly(stream);
-}
-
-// One stored string as Qt would decode it: only the two stream forms need a look.
+// One stored string as Qt would decode it. The app never stores a date, so a stored one is
+// refused whatever it holds.
 bool isSafe(QString value) {
   value.replace(QChar(kMarker), QChar(u'@'));
   if (!value.endsWith(u')')) return true;
   if (value.startsWith(QStringLiteral("@Variant(")))
     return isWrittenVariant(value.sliced(9).toLatin1());
-  if (value.startsWith(QStringLiteral("@DateTime(")))
-    return isDateTime(value.sliced(10).toLatin1());
-  return true;
+  return !value.startsWith(QStringLiteral("@DateTime("));
 }
 
 bool allValuesSafe(const QByteArray& marked, qsizetype atSigns) {

@@ -9,8 +9,8 @@ namespace ferrytide::menu::StoredValueScreen {
 // "@DateTime(…)" value back into whatever type its bytes name, and some of those types (images,
 // cursors, icons) end the process when no GUI application object exists, as in the headless
 // daemon. Such values are accepted only in the forms this app writes: text, bytes, and maps of
-// either. Returns why the file cannot be used, or nothing when it is safe to open (also when it
-// is missing or unreadable: opening it then reports that).
+// either; a stored date never. Returns why the file cannot be used, or nothing when it is safe to
+// open (also when it is missing or unreadable: opening it then reports that).
 std::optional<QString> problem(const QString& settingsFile);
 
 }  // namespace ferrytide::menu::StoredValueScreen

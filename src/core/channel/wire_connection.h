@@ -103,10 +103,18 @@ class WireConnection {
   asio::awaitable<void> receiveExact(std::size_t count, Bytes& body);
   // Fills `into` completely or fails.
   asio::awaitable<void> fill(std::span<std::uint8_t> into, Deadline deadline);
+  // What the system can take or give at once, without waiting: the bytes moved. Zero when the
+  // socket cannot be made non-blocking, and once every `maxImmediateInARow` calls.
+  std::size_t writeImmediately(const std::array<asio::const_buffer, 2>& buffers);
+  std::size_t readImmediately(std::span<std::uint8_t> into);
+  bool mayGoImmediately();
 
   asio::ip::tcp::socket socket_;
   asio::steady_timer idleTimer_;
   std::optional<std::chrono::steady_clock::duration> idleTimeout_;
+  // Operations completed in a row without passing through the scheduler; see mayGoImmediately.
+  int immediateInARow_ = 0;
+  static constexpr int maxImmediateInARow = 16;
 };
 
 }  // namespace ferrytide

@@ -237,6 +237,32 @@ TEST_F(WireConnectionTest, PeerPausingLessThanIdleTimeoutIsNeverCutOff) {
   for (int i = 0; i <= frames; ++i) EXPECT_EQ(received[i], pattern(1000 + i)) << "frame " << i;
 }
 
+// Bytes already waiting are taken without a pass through the scheduler; a peer that always has
+// the next frame ready must still not keep the other work on the thread from running.
+TEST_F(WireConnectionTest, FramesAlreadyWaitingStillLetOtherWorkRun) {
+  constexpr std::size_t frames = 200;
+  Bytes queued;
+  for (std::size_t i = 0; i < frames; ++i) queued = concat({queued, prefixOf(1), pattern(1)});
+  asio::write(peer, asio::buffer(queued));
+  std::size_t received = 0;
+  std::optional<std::size_t> receivedWhenOtherRan;
+  // Tasks start in order: the second runs once the first lets the thread go.
+  run(
+      [&]() -> Task {
+        for (std::size_t i = 0; i < frames; ++i) {
+          EXPECT_EQ(co_await connection.receiveLengthPrefixed(), pattern(1));
+          ++received;
+        }
+      },
+      [&]() -> Task {
+        receivedWhenOtherRan = received;
+        co_return;
+      });
+  EXPECT_EQ(received, frames);
+  ASSERT_TRUE(receivedWhenOtherRan);
+  EXPECT_LT(*receivedWhenOtherRan, frames / 4);
+}
+
 TEST_F(WireConnectionTest, CloseFailsPendingReceiveWithUnderlying) {
   for (const auto timeout : {std::optional<std::chrono::steady_clock::duration>{}, {10s}}) {
     SCOPED_TRACE(timeout ? "with idle timeout" : "without idle timeout");

@@ -128,7 +128,18 @@ void InFlightJournal::complete(std::string_view name, std::int64_t size, std::st
   if (!std::filesystem::exists(fileURL_, ignored)) return;  // nothing recorded, nothing to create
   FolderLock folderLock(fileURL_.parent_path());
   Entries entries = readEntries(fileURL_);
-  if (entries.erase(key) > 0) writeEntries(fileURL_, entries);
+  if (entries.erase(key) == 0) return;
+  if (!entries.empty()) {
+    writeEntries(fileURL_, entries);
+    return;
+  }
+  // No journal reads as an empty one, and removing the file costs the disk far less than
+  // writing a new one in its place: a run of files sent one by one then writes the journal
+  // once per file instead of twice.
+  if (::unlink(fileURL_.c_str()) != 0 && errno != ENOENT) {
+    logger().warning("journal removal failed: " + file_io::describe(fileURL_, errno));
+    writeEntries(fileURL_, entries);
+  }
 }
 
 void InFlightJournal::wipe() {

@@ -42,7 +42,8 @@ class InFlightJournal {
   // The file's transfer identifier: the recorded one, else a new UUID that is recorded.
   std::string getOrCreate(std::string_view name, std::int64_t size, std::string_view mime,
                           std::string_view fingerprint);
-  // Forgets the file after a completed send; writes only when there was an entry.
+  // Forgets the file after a completed send; writes only when there was an entry, and removes
+  // the journal when that was the last one.
   void complete(std::string_view name, std::int64_t size, std::string_view mime,
                 std::string_view fingerprint);
   // Deletes the journal file. Throws file_io::FileError when it exists and cannot be removed.

@@ -95,19 +95,25 @@ TEST(InFlightJournalTest, DamagedJournalCountsAsEmptyAndIsReplacedAtTheNextWrite
   }
 }
 
-TEST(InFlightJournalTest, CompleteWithoutAnEntryWritesNothingAndWipeDeletes) {
+TEST(InFlightJournalTest, CompleteWritesOnlyForAnEntryRemovesTheLastAndWipeDeletes) {
   TempDir temp;
   InFlightJournal journal(temp / "state" / "inflight.json");
   journal.complete("a", 1, "text/plain", "");
   EXPECT_FALSE(std::filesystem::exists(temp / "state"));
 
   journal.getOrCreate("a", 1, "text/plain", "");
+  const std::string other = journal.getOrCreate("c", 1, "text/plain", "");
   ino_t before = inodeOf(journal.fileURL());
   journal.complete("b", 1, "text/plain", "");
   EXPECT_EQ(inodeOf(journal.fileURL()), before);
   journal.complete("a", 1, "text/plain", "");
   EXPECT_NE(inodeOf(journal.fileURL()), before);
+  EXPECT_EQ(InFlightJournal(journal.fileURL()).snapshotEntries(),
+            (std::map<std::string, std::string>{{"c|1|text/plain", other}}));
+  journal.complete("c", 1, "text/plain", "");
+  EXPECT_FALSE(std::filesystem::exists(journal.fileURL()));
 
+  journal.getOrCreate("a", 1, "text/plain", "");
   journal.wipe();
   EXPECT_FALSE(std::filesystem::exists(journal.fileURL()));
   EXPECT_NO_THROW(journal.wipe());

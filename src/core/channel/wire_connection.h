@@ -87,6 +87,7 @@ class WireConnection {
   // close (a sender after Done) learns that the exchange failed.
   void abort();
 
+  // Put in non-blocking mode by the first send or receive: use it only asynchronously.
   asio::ip::tcp::socket& socket() { return socket_; }
 
   // How far the body buffer grows next, holding `have` of `want` bytes: the first step is at most

@@ -15,7 +15,8 @@ QString CoreRuntime::describe(std::exception_ptr failure) {
 }
 
 struct CoreRuntime::Task::State {
-  asio::cancellation_signal cancel;   // network thread only
+  // Used on the network thread only, and held there for as long as the coroutine runs.
+  std::shared_ptr<asio::cancellation_signal> cancel = std::make_shared<asio::cancellation_signal>();
   QPointer<QObject> owner;            // main thread only
   QMetaObject::Connection ownerGone;  // main thread only
 };
@@ -55,11 +56,12 @@ std::shared_ptr<CoreRuntime::Task::State> CoreRuntime::makeState(QObject* owner)
 }
 
 void CoreRuntime::cancel(const std::shared_ptr<Task::State>& state) {
-  asio::post(io_, [state] { state->cancel.emit(asio::cancellation_type::terminal); });
+  asio::post(io_, [signal = signalOf(state)] { signal->emit(asio::cancellation_type::terminal); });
 }
 
-asio::cancellation_slot CoreRuntime::slotOf(const std::shared_ptr<Task::State>& state) {
-  return state->cancel.slot();
+std::shared_ptr<asio::cancellation_signal> CoreRuntime::signalOf(
+    const std::shared_ptr<Task::State>& state) {
+  return state->cancel;
 }
 
 bool CoreRuntime::deliverable(const std::shared_ptr<Task::State>& state) {

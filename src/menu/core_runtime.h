@@ -61,7 +61,8 @@ class CoreRuntime {
  private:
   std::shared_ptr<Task::State> makeState(QObject* owner);
   void cancel(const std::shared_ptr<Task::State>& state);
-  asio::cancellation_slot slotOf(const std::shared_ptr<Task::State>& state);
+  static std::shared_ptr<asio::cancellation_signal> signalOf(
+      const std::shared_ptr<Task::State>& state);
   static bool deliverable(const std::shared_ptr<Task::State>& state);
 
   template <typename T>
@@ -86,10 +87,13 @@ template <typename T, typename OnResult, typename OnFailed>
 CoreRuntime::Task CoreRuntime::start(QObject* owner, asio::awaitable<T> work, OnResult onResult,
                                      OnFailed onFailed) {
   std::shared_ptr<Task::State> state = makeState(owner);
-  auto finish = [state, onResult = std::move(onResult), onFailed = std::move(onFailed)](
+  std::shared_ptr<asio::cancellation_signal> signal = signalOf(state);
+  // The network thread keeps only the signal. The state belongs to the main thread: it travels
+  // back with the report, so that it ends there.
+  auto finish = [signal, state, onResult = std::move(onResult), onFailed = std::move(onFailed)](
                     std::exception_ptr failure, auto result) mutable {
-    postToMainThread([state, failure, result = std::move(result), onResult = std::move(onResult),
-                      onFailed = std::move(onFailed)]() mutable {
+    postToMainThread([state = std::move(state), failure, result = std::move(result),
+                      onResult = std::move(onResult), onFailed = std::move(onFailed)]() mutable {
       if (!deliverable(state)) return;
       if (failure) {
         onFailed(failure);
@@ -101,9 +105,9 @@ CoreRuntime::Task CoreRuntime::start(QObject* owner, asio::awaitable<T> work, On
     });
   };
   // Started on the network thread, so that the cancellation slot is only ever touched there.
-  asio::post(io_, [this, state, work = std::move(work), finish = std::move(finish)]() mutable {
+  asio::post(io_, [this, signal, work = std::move(work), finish = std::move(finish)]() mutable {
     asio::co_spawn(io_, wrapped<T>(std::move(work)),
-                   asio::bind_cancellation_slot(slotOf(state), std::move(finish)));
+                   asio::bind_cancellation_slot(signal->slot(), std::move(finish)));
   });
   return Task(this, state);
 }

@@ -59,11 +59,13 @@ void postToMainThread(std::function<void()> work) {
     Logger("main-thread").error("no application object: work for the main thread is dropped");
     return;
   }
+  // The posted call owns the work alone: this thread keeps no reference, so the work is run
+  // and freed on the main thread, never freed here after the main thread has run it.
   auto posted = std::make_shared<std::function<void()>>(std::move(work));
   releaseToMainThread(posted.get());
   QMetaObject::invokeMethod(
       application,
-      [posted] {
+      [posted = std::move(posted)] {
         acquireOnMainThread(posted.get());
         (*posted)();
       },

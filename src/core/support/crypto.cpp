@@ -108,8 +108,24 @@ X25519PublicKey X25519PublicKey::fromRaw(ByteView raw) {
   if (raw.size() != kKeyBytes) {
     throw CryptoError("X25519 public key must be 32 bytes, got " + std::to_string(raw.size()));
   }
-  EVP_PKEY* key = EVP_PKEY_new_raw_public_key(EVP_PKEY_X25519, nullptr, raw.data(), raw.size());
-  if (key == nullptr) fail("invalid X25519 public key");
+  // One import context per thread: made from the raw bytes by name, every key would cost the
+  // library's algorithm lookup again.
+  thread_local PkeyCtxPtr context;
+  if (!context) {
+    context.reset(EVP_PKEY_CTX_new_from_name(nullptr, "X25519", nullptr));
+    if (!context || EVP_PKEY_fromdata_init(context.get()) != 1) {
+      context.reset();
+      fail("X25519 key import failed");
+    }
+  }
+  OSSL_PARAM params[] = {
+      OSSL_PARAM_construct_octet_string(OSSL_PKEY_PARAM_PUB_KEY,
+                                        const_cast<std::uint8_t*>(raw.data()), raw.size()),
+      OSSL_PARAM_construct_end()};
+  EVP_PKEY* key = nullptr;
+  if (EVP_PKEY_fromdata(context.get(), &key, EVP_PKEY_PUBLIC_KEY, params) != 1 || key == nullptr) {
+    fail("invalid X25519 public key");
+  }
   std::array<std::uint8_t, kKeyBytes> copy{};
   std::copy(raw.begin(), raw.end(), copy.begin());
   auto handle = std::make_shared<Handle>();
@@ -130,6 +146,15 @@ std::array<std::uint8_t, kKeyBytes> rawPublicOf(EVP_PKEY* key) {
 }
 }  // namespace
 
+// The public half shares the private key's library key, which serves as a peer key as it is:
+// making a second one from the raw bytes would cost the library's algorithm lookup once more.
+X25519PublicKey X25519PrivateKey::publicHalf(const Handle& handle) {
+  auto publicHandle = std::make_shared<X25519PublicKey::Handle>();
+  check(EVP_PKEY_up_ref(handle.key.get()), "cannot share X25519 key");
+  publicHandle->key.reset(handle.key.get());
+  return X25519PublicKey(rawPublicOf(handle.key.get()), std::move(publicHandle));
+}
+
 X25519PrivateKey X25519PrivateKey::generate() {
   // One generation context per thread, for the same reason as the key-agreement context.
   thread_local PkeyCtxPtr context;
@@ -146,7 +171,7 @@ X25519PrivateKey X25519PrivateKey::generate() {
   }
   auto handle = std::make_shared<Handle>();
   handle->key.reset(key);
-  X25519PublicKey publicKey = X25519PublicKey::fromRaw(rawPublicOf(key));
+  X25519PublicKey publicKey = publicHalf(*handle);
   return X25519PrivateKey(std::move(handle), std::move(publicKey));
 }
 
@@ -158,7 +183,7 @@ X25519PrivateKey X25519PrivateKey::fromRaw(ByteView raw) {
   if (key == nullptr) fail("invalid X25519 private key");
   auto handle = std::make_shared<Handle>();
   handle->key.reset(key);
-  X25519PublicKey publicKey = X25519PublicKey::fromRaw(rawPublicOf(key));
+  X25519PublicKey publicKey = publicHalf(*handle);
   return X25519PrivateKey(std::move(handle), std::move(publicKey));
 }
 

@@ -90,6 +90,7 @@ class X25519PrivateKey {
  private:
   struct Handle;
   X25519PrivateKey(std::shared_ptr<const Handle> handle, X25519PublicKey publicKey);
+  static X25519PublicKey publicHalf(const Handle& handle);
 
   std::shared_ptr<const Handle> handle_;
   X25519PublicKey publicKey_;

@@ -190,25 +190,47 @@ std::optional<std::string> symbolAt(std::uintptr_t address) {
   return name + "+" + hexText(address - reinterpret_cast<std::uintptr_t>(info.dli_saddr));
 }
 
+std::string ownMemoryMap() {
+  try {
+    return toString(file_io::readIfExists("/proc/self/maps").value_or(Bytes()));
+  } catch (const file_io::FileError& error) {
+    kLog.warning(std::string("frames stay without symbols: ") + error.what());
+    return {};
+  }
+}
+
+// This process's own memory map, read when a frame first needs it: a diagnostic that turns out
+// damaged, or whose frames lie in no file, needs none.
+class OwnMappings {
+ public:
+  const std::vector<Mapping>& get() {
+    if (!mappings_) mappings_ = parseMaps(ownMemoryMap());
+    return *mappings_;
+  }
+
+ private:
+  std::optional<std::vector<Mapping>> mappings_;
+};
+
 // The crashed process loaded its files at other addresses than this one, so a frame is looked
 // up here at the same offset in the same file.
 json::Value describeFrame(std::uintptr_t address, const std::vector<Mapping>& crashed,
-                          const std::vector<Mapping>& here) {
+                          OwnMappings& here) {
   json::Value frame{{"address", hexText(address)}};
   const Mapping* mapping = containing(crashed, address);
   if (mapping == nullptr) return frame;
   std::uintptr_t offset = address - baseOf(crashed, *mapping);
   frame["module"] = mapping->path;
   frame["offset"] = hexText(offset);
-  if (const Mapping* loaded = sameFileIn(here, *mapping)) {
-    if (std::optional<std::string> symbol = symbolAt(baseOf(here, *loaded) + offset)) {
+  if (const Mapping* loaded = sameFileIn(here.get(), *mapping)) {
+    if (std::optional<std::string> symbol = symbolAt(baseOf(here.get(), *loaded) + offset)) {
       frame["symbol"] = *symbol;
     }
   }
   return frame;
 }
 
-json::Value toRecord(const Diagnostic& diagnostic, const std::vector<Mapping>& here) {
+json::Value toRecord(const Diagnostic& diagnostic, OwnMappings& here) {
   std::vector<Mapping> crashed = parseMaps(diagnostic.maps);
   json::Value frames = json::Value::array();
   for (std::uintptr_t address : diagnostic.frames) {
@@ -234,8 +256,7 @@ void setAside(const std::filesystem::path& path, const std::string& reason) {
 }
 
 // The record's JSON; nothing when the file is gone or damaged (and then set aside).
-std::optional<Bytes> recordFor(const std::filesystem::path& path,
-                               const std::vector<Mapping>& here) {
+std::optional<Bytes> recordFor(const std::filesystem::path& path, OwnMappings& here) {
   try {
     std::optional<Bytes> content = file_io::readIfExists(path);
     if (!content) return std::nullopt;
@@ -264,22 +285,13 @@ std::vector<std::filesystem::path> pendingFiles(const std::filesystem::path& fol
   return files;
 }
 
-std::string ownMemoryMap() {
-  try {
-    return toString(file_io::readIfExists("/proc/self/maps").value_or(Bytes()));
-  } catch (const file_io::FileError& error) {
-    kLog.warning(std::string("frames stay without symbols: ") + error.what());
-    return {};
-  }
-}
-
 }  // namespace
 
 void deliverPendingCrashes(const std::filesystem::path& pendingFolder,
                            const std::function<void(const Bytes& record)>& deliver) {
   std::vector<std::filesystem::path> pending = pendingFiles(pendingFolder);
   if (pending.empty()) return;
-  std::vector<Mapping> here = parseMaps(ownMemoryMap());
+  OwnMappings here;
   for (const std::filesystem::path& path : pending) {
     std::optional<Bytes> record = recordFor(path, here);
     if (!record) continue;

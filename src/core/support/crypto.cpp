@@ -104,26 +104,34 @@ X25519PublicKey::X25519PublicKey(std::array<std::uint8_t, kKeyBytes> raw,
                                  std::shared_ptr<const Handle> handle)
     : raw_(raw), handle_(std::move(handle)) {}
 
+namespace {
+// A context for one kind of operation on X25519 keys (`Init` sets it up), made once per thread:
+// made for each key, it would cost the library's algorithm lookup every time.
+template <int (*Init)(EVP_PKEY_CTX*)>
+EVP_PKEY_CTX* x25519Context(const char* failure) {
+  thread_local PkeyCtxPtr context;
+  if (!context) {
+    context.reset(EVP_PKEY_CTX_new_from_name(nullptr, "X25519", nullptr));
+    if (!context || Init(context.get()) != 1) {
+      context.reset();
+      fail(failure);
+    }
+  }
+  return context.get();
+}
+}  // namespace
+
 X25519PublicKey X25519PublicKey::fromRaw(ByteView raw) {
   if (raw.size() != kKeyBytes) {
     throw CryptoError("X25519 public key must be 32 bytes, got " + std::to_string(raw.size()));
   }
-  // One import context per thread: made from the raw bytes by name, every key would cost the
-  // library's algorithm lookup again.
-  thread_local PkeyCtxPtr context;
-  if (!context) {
-    context.reset(EVP_PKEY_CTX_new_from_name(nullptr, "X25519", nullptr));
-    if (!context || EVP_PKEY_fromdata_init(context.get()) != 1) {
-      context.reset();
-      fail("X25519 key import failed");
-    }
-  }
+  EVP_PKEY_CTX* context = x25519Context<EVP_PKEY_fromdata_init>("X25519 key import failed");
   OSSL_PARAM params[] = {
       OSSL_PARAM_construct_octet_string(OSSL_PKEY_PARAM_PUB_KEY,
                                         const_cast<std::uint8_t*>(raw.data()), raw.size()),
       OSSL_PARAM_construct_end()};
   EVP_PKEY* key = nullptr;
-  if (EVP_PKEY_fromdata(context.get(), &key, EVP_PKEY_PUBLIC_KEY, params) != 1 || key == nullptr) {
+  if (EVP_PKEY_fromdata(context, &key, EVP_PKEY_PUBLIC_KEY, params) != 1 || key == nullptr) {
     fail("invalid X25519 public key");
   }
   std::array<std::uint8_t, kKeyBytes> copy{};
@@ -156,17 +164,9 @@ X25519PublicKey X25519PrivateKey::publicHalf(const Handle& handle) {
 }
 
 X25519PrivateKey X25519PrivateKey::generate() {
-  // One generation context per thread, for the same reason as the key-agreement context.
-  thread_local PkeyCtxPtr context;
-  if (!context) {
-    context.reset(EVP_PKEY_CTX_new_from_name(nullptr, "X25519", nullptr));
-    if (!context || EVP_PKEY_keygen_init(context.get()) != 1) {
-      context.reset();
-      fail("X25519 key generation failed");
-    }
-  }
+  EVP_PKEY_CTX* context = x25519Context<EVP_PKEY_keygen_init>("X25519 key generation failed");
   EVP_PKEY* key = nullptr;
-  if (EVP_PKEY_generate(context.get(), &key) != 1 || key == nullptr) {
+  if (EVP_PKEY_generate(context, &key) != 1 || key == nullptr) {
     fail("X25519 key generation failed");
   }
   auto handle = std::make_shared<Handle>();

@@ -1,7 +1,8 @@
 // The baseline for many small files: writes each file of SOURCE_DIR into TARGET_DIR the way the
 // receiver makes a received file durable, with no network and no encryption in between: a new
 // temporary file beside the target (O_CREAT | O_EXCL), the content in one write(), fdatasync(),
-// close(), then rename() to its name. Like the receiver it does not flush the folder itself.
+// close(), rename() to its name, then fsync() of the folder, so that the name is kept as well.
+// One file at a time, each flushed on its own, as the receiver does with one phone connection.
 // The sources are read into memory first; only the writing is timed. Prints files per second.
 //
 // Usage: ferrytide-bench-files SOURCE_DIR TARGET_DIR
@@ -52,6 +53,8 @@ int main(int argc, char** argv) {
             [](const Source& a, const Source& b) { return a.name < b.name; });
 
   const auto start = std::chrono::steady_clock::now();
+  const int folder = ::open(target.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder < 0) fail(target.string());
   for (const Source& source : sources) {
     const std::string final = (target / source.name).string();
     const std::string temporary = (target / ("." + source.name + ".part")).string();
@@ -61,7 +64,9 @@ int main(int argc, char** argv) {
     if (written != static_cast<ssize_t>(source.content.size())) fail(temporary);
     if (::fdatasync(fd) != 0 || ::close(fd) != 0) fail(temporary);
     if (::rename(temporary.c_str(), final.c_str()) != 0) fail(final);
+    if (::fsync(folder) != 0) fail(target.string());
   }
+  ::close(folder);
   const double elapsed =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf("%.1f\n", static_cast<double>(sources.size()) / elapsed);

@@ -70,6 +70,11 @@ std::optional<Bytes> readIfExists(const std::filesystem::path& path) {
 }
 
 namespace {
+// A bare file name lives in the current folder.
+std::filesystem::path parentFolder(const std::filesystem::path& path) {
+  return path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+}
+
 // A complete copy of `bytes` under a temporary name beside `path`, flushed unless `cached`.
 std::filesystem::path writeTemporarySibling(const std::filesystem::path& path, ByteView bytes,
                                             mode_t mode, Durability durability) {
@@ -106,6 +111,7 @@ void writeAtomically(const std::filesystem::path& path, ByteView bytes, mode_t m
     ::unlink(temporary.c_str());
     failWith(path, error);
   }
+  if (durability == Durability::flushed) flushFolder(parentFolder(path));
 }
 
 bool writeAtomicallyIfAbsent(const std::filesystem::path& path, ByteView bytes, mode_t mode) {
@@ -114,9 +120,20 @@ bool writeAtomicallyIfAbsent(const std::filesystem::path& path, ByteView bytes, 
   int result = ::link(temporary.c_str(), path.c_str());
   int error = errno;
   ::unlink(temporary.c_str());
-  if (result == 0) return true;
+  if (result == 0) {
+    flushFolder(parentFolder(path));
+    return true;
+  }
   if (error == EEXIST) return false;
   failWith(path, error);
+}
+
+void flushFolder(const std::filesystem::path& folder) {
+  FileDescriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (directory.get() < 0) failWith(folder, errno);
+  while (::fsync(directory.get()) != 0) {
+    if (errno != EINTR) failWith(folder, errno);
+  }
 }
 
 void append(const std::filesystem::path& path, ByteView bytes, mode_t mode) {

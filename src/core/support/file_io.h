@@ -25,18 +25,23 @@ std::optional<Bytes> readIfExists(const std::filesystem::path& path);
 enum class Durability { flushed, cached };
 
 // Writes `bytes` to a new temporary file beside `path`, flushes it to disk (unless `cached`),
-// gives it `mode`, and renames it over `path`. Readers see the old or the new content, never a
-// mix. On failure the old file (if any) is untouched and the temporary file is removed.
+// gives it `mode`, and renames it over `path`; unless `cached`, the folder is flushed too, so
+// that the new name survives a power cut. Readers see the old or the new content, never a mix.
+// On failure the old file (if any) is untouched and the temporary file is removed.
 void writeAtomically(const std::filesystem::path& path, ByteView bytes, mode_t mode = 0600,
                      Durability durability = Durability::flushed);
 
-// Like writeAtomically, but never replaces: when a file already exists at `path` (even one
-// that appeared while writing), nothing changes and the result is false.
+// Like writeAtomically (flushed), but never replaces: when a file already exists at `path`
+// (even one that appeared while writing), nothing changes and the result is false.
 bool writeAtomicallyIfAbsent(const std::filesystem::path& path, ByteView bytes, mode_t mode = 0600);
 
 // Appends `bytes` to the end of the file at `path` in one write, creating it with `mode` when
 // absent. For logs that only grow; a reader may see a partly written last line.
 void append(const std::filesystem::path& path, ByteView bytes, mode_t mode = 0600);
+
+// Flushes the folder's own entries to disk: a file's name that was created, renamed or removed
+// there is then kept through a power cut. The file's content needs its own flush first.
+void flushFolder(const std::filesystem::path& folder);
 
 // Creates the folder and its parents; a folder that already exists keeps its permissions.
 void createDirectories(const std::filesystem::path& path, mode_t mode = 0700);

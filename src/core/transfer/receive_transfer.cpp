@@ -14,6 +14,7 @@
 
 #include "core/channel/noise_handshake.h"
 #include "core/support/file_io.h"
+#include "core/support/folder_flush_group.h"
 #include "core/transfer/collision_resolver.h"
 #include "core/transfer/partial_meta.h"
 
@@ -415,6 +416,14 @@ ReceivedFile FileReceiveState::finish() {
   } catch (const Error& error) {
     s.closePartial();
     throw ReceiveError::fileWriteFailed("rename: " + error.description());
+  }
+
+  // The phone forgets a file once it is confirmed, so its new name must be on the disk before
+  // then. Files named at about the same time share one flush of their folder.
+  try {
+    FolderFlushGroup::shared().flushAfterChange(finalURL.parent_path());
+  } catch (const file_io::FileError& error) {
+    throw ReceiveError::fileWriteFailed("flush folder: " + error.description());
   }
 
   const double duration = std::chrono::duration<double>(finishTime - s.offerTime).count();

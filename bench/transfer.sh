@@ -443,7 +443,8 @@ for baseline in "dd disk" "dd-sync disk" "dd tmpfs" "dd-sync tmpfs" openssl "scp
   row "$baseline" "$([ "$baseline" = "files baseline" ] && echo files/s || echo MiB/s)" - -
 done
 echo "(dd-sync: dd conv=fdatasync; files baseline: ferrytide-bench-files, each 4 KiB file written,"
-echo " fdatasync()ed and renamed like the receiver does; handshakes: ferrytide-bench-channel, both"
-echo " sides in one process, each side counted; RSS: peak resident memory; RSS $many_phones phones:"
+echo " fdatasync()ed, renamed and its folder fsync()ed, like the receiver does; handshakes:"
+echo " ferrytide-bench-channel, both sides in one process, each side counted; RSS: peak resident"
+echo " memory; RSS $many_phones phones:"
 echo " ferrytide-bench-receive's receiver; load: the 1-minute load average after the measured runs;"
 echo " targets are met by the median)"

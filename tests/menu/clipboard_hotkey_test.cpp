@@ -2,11 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "menu/app_parts.h"
-#include "menu/qt_wait.h"
-#include "menu/services/clipboard_service.h"
-#include "support/child_process.h"
-#include "support/fake_pasteboard.h"
+#include "menu/service_parts.h"
 
 namespace ferrytide::menu {
 namespace {
@@ -14,7 +10,7 @@ namespace {
 using testing::LoopbackPhone;
 using testing::processEventsUntil;
 
-class ClipboardHotkeyTest : public ::testing::Test, protected testing::AppParts {
+class ClipboardHotkeyTest : public ::testing::Test, protected testing::ClipboardParts {
  protected:
   void SetUp() override { ASSERT_TRUE(serverStarted); }
 
@@ -24,15 +20,7 @@ class ClipboardHotkeyTest : public ::testing::Test, protected testing::AppParts 
     ASSERT_TRUE(processEventsUntil([&] { return server.calls().size() > before; }));
   }
   const testing::FakeNotificationServer::Call& last() { return server.calls().back(); }
-  void clipboardHolds(const std::string& text, bool concealed = false) {
-    pasteboard.types.formats = {"text/plain"};
-    if (concealed) pasteboard.types.formats.emplace_back(PasteboardWriter::concealedType);
-    pasteboard.plainText = text;
-  }
 
-  testing::FakePasteboard pasteboard;
-  ClipHistory history{dir / "data" / "clips.json"};
-  ClipboardService clipboard{prefs, history, notifier, pasteboard, runtime, network};
   bool canCopy = true;
   int copies = 0;
   ClipboardHotkey hotkey{appState, clipboard, sync, notifier, [this] {
@@ -59,9 +47,8 @@ TEST_F(ClipboardHotkeyTest, WhatCannotBeSentIsToldAndNothingGoesOut) {
 }
 
 TEST_F(ClipboardHotkeyTest, SendsTheClipboardToTheSelectedPhoneAndRetriesAnUnreachableOne) {
-  const crypto::X25519PrivateKey phoneKey = crypto::X25519PrivateKey::generate();
-  const std::uint16_t port = testing::freeLoopbackPort();
-  pair(LoopbackPhone::recordOf(phoneKey, port, "Pixel"));
+  const LoopbackPhone::Options pixel{.port = testing::freeLoopbackPort()};
+  pair(LoopbackPhone::recordOf(pixel.key, pixel.port, "Pixel"));
   clipboardHolds("meet at 8");
   canCopy = false;
   press();
@@ -70,7 +57,7 @@ TEST_F(ClipboardHotkeyTest, SendsTheClipboardToTheSelectedPhoneAndRetriesAnUnrea
   ASSERT_TRUE(last().actions.contains(u"retry"_qs));
 
   // The phone is back at its address: "Try Again" sends the same text once more.
-  LoopbackPhone phone(computerKey(), {.forgotComputer = false, .key = phoneKey, .port = port});
+  LoopbackPhone phone(computerKey(), pixel);
   clipboardHolds("something newer");
   server.click(last().id, QStringLiteral("retry"));
   ASSERT_TRUE(processEventsUntil([&] { return last().summary == u"Sent to Pixel"; }));

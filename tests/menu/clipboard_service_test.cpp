@@ -2,51 +2,31 @@
 
 #include <gtest/gtest.h>
 
-#include "menu/loopback_phone.h"
-#include "menu/qt_wait.h"
-#include "menu/services/notifier.h"
-#include "support/child_process.h"
-#include "support/failure_text.h"
-#include "support/fake_notification_server.h"
-#include "support/fake_pasteboard.h"
+#include "menu/service_parts.h"
 
 namespace ferrytide::menu {
 namespace {
 
-using namespace std::chrono_literals;
 using testing::processEventsUntil;
-using testing::TempDir;
 
 // `count` user-perceived characters of two UTF-16 units each: an e with a combining acute.
 QString accented(int count) { return QString::fromUtf8("e\xCC\x81").repeated(count); }
 
-class ClipboardServiceTest : public ::testing::Test {
+class ClipboardServiceTest : public ::testing::Test, protected testing::ClipboardParts {
  protected:
-  void SetUp() override { ASSERT_TRUE(server.start()); }
-  void TearDown() override { server.stop(); }
+  void SetUp() override { ASSERT_TRUE(serverStarted); }
 
   // The error's text, or empty for success.
   std::string send(const QString& text, const PeerRecord& peer) {
     std::optional<std::exception_ptr> result;
-    service.send(text, peer, QStringLiteral("Pixel"), [&](std::exception_ptr e) { result = e; });
+    clipboard.send(text, peer, QStringLiteral("Pixel"), [&](std::exception_ptr e) { result = e; });
     EXPECT_TRUE(processEventsUntil([&] { return result.has_value(); }));
     return result ? testing::failureText(*result) : std::string();
   }
-
-  TempDir dir;
-  testing::FakeNotificationServer server;
-  Preferences prefs{QString::fromStdString((dir / "Ferrytide.conf").string())};
-  platform::DesktopNotifications notices;
-  Notifier notifier{prefs, notices, platform::DesktopLauncher()};
-  CoreRuntime runtime;
-  testing::FakePasteboard pasteboard;
-  ClipHistory history{dir / "data" / "clips.json"};
-  ClipboardService service{prefs,      history, notifier,
-                           pasteboard, runtime, testing::quickOneOffNetwork(dir / "data")};
 };
 
 TEST_F(ClipboardServiceTest, SendsUpToTheLimitToThePhoneAndRecordsWhatWentOut) {
-  testing::LoopbackPhone phone(KeyVault(dir / "data").loadOrCreate().publicKey());
+  testing::LoopbackPhone phone(computerKey());
   EXPECT_EQ(send({}, phone.record()), "There's nothing to send.");
   EXPECT_EQ(send(accented(100'001), phone.record()), "That's too much text to send at once.");
   PeerRecord away = phone.record();
@@ -68,23 +48,23 @@ TEST_F(ClipboardServiceTest, SendsUpToTheLimitToThePhoneAndRecordsWhatWentOut) {
 
 TEST_F(ClipboardServiceTest, ReceivedTextIsCutCopiedWhenWantedAndEmptyTextOnlyAnnounced) {
   std::vector<std::pair<QString, bool>> incoming;
-  service.onIncoming = [&](const Clip& clip, bool copied) {
+  clipboard.onIncoming = [&](const Clip& clip, bool copied) {
     incoming.emplace_back(clip.text, copied);
   };
-  service.receive(QString(150'000, QLatin1Char('b')), u"Pixel"_qs, u"KEY"_qs);
+  clipboard.receive(QString(150'000, QLatin1Char('b')), u"Pixel"_qs, u"KEY"_qs);
   ASSERT_EQ(pasteboard.written.size(), 1u);
   EXPECT_EQ(pasteboard.written.back(), std::string(100'000, 'b'));
   ASSERT_EQ(history.clips().size(), 1u);
   EXPECT_EQ(history.clips().front().text.size(), 100'000);
 
   prefs.setCopyReceivedText(false);
-  service.receive(u"second"_qs, u"Galaxy"_qs, std::nullopt);
-  service.receive(QString(), u"Galaxy"_qs, std::nullopt);
+  clipboard.receive(u"second"_qs, u"Galaxy"_qs, std::nullopt);
+  clipboard.receive(QString(), u"Galaxy"_qs, std::nullopt);
   prefs.setCopyReceivedText(true);
-  service.clipboardAvailable = false;
-  service.receive(u"no display"_qs, u"Galaxy"_qs, std::nullopt);
-  service.clipboardAvailable = true;
-  service.receive(u"third"_qs, u"Galaxy"_qs, std::nullopt);
+  clipboard.clipboardAvailable = false;
+  clipboard.receive(u"no display"_qs, u"Galaxy"_qs, std::nullopt);
+  clipboard.clipboardAvailable = true;
+  clipboard.receive(u"third"_qs, u"Galaxy"_qs, std::nullopt);
   EXPECT_EQ(pasteboard.written.size(), 2u) << "copying was turned off, then there was no clipboard";
   ASSERT_EQ(history.clips().size(), 4u) << "an empty text is not kept";
   EXPECT_EQ(history.clips().front().text, u"third");

@@ -13,6 +13,7 @@
 #include "core/transfer/receiver.h"
 #include "core/transfer/send_error.h"
 #include "menu/services/one_off_network.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 #include "support/test_peers.h"
 
@@ -84,6 +85,10 @@ class LoopbackPhone {
     PeerRecord peer = phoneRecord(name, base64::encode(key.publicKey().view()), "127.0.0.1");
     peer.peer_port = port;
     return peer;
+  }
+  // A phone of a key of its own that nobody listens for.
+  static PeerRecord unreachable(const std::string& name) {
+    return recordOf(crypto::X25519PrivateKey::generate(), freeLoopbackPort(), name);
   }
   // The names of the files received whole, sorted.
   std::vector<std::string> savedFiles() const {

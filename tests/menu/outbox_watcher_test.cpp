@@ -2,14 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "core/support/json.h"
 #include "menu/app_parts.h"
-#include "menu/loopback_phone.h"
-#include "menu/models/app_state.h"
 #include "menu/qt_wait.h"
-#include "menu/services/notifier.h"
-#include "menu/services/peer_sync.h"
-#include "support/child_process.h"
 
 namespace ferrytide::menu {
 namespace {
@@ -18,7 +12,6 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testing::LoopbackPhone;
 using testing::processEventsUntil;
-using testing::TempDir;
 
 class OutboxWatcherTest : public ::testing::Test, protected testing::AppParts {
  protected:
@@ -114,9 +107,7 @@ TEST_F(OutboxWatcherTest, PhonesThatMissFilesAreNamedAndOneThatForgotThisCompute
   LoopbackPhone galaxy(computerKey(), {.forgotComputer = true});
   pair(pixel.record("Pixel"));
   pair(galaxy.record("Galaxy"));
-  PeerRecord away = LoopbackPhone::recordOf(crypto::X25519PrivateKey::generate(),
-                                            testing::freeLoopbackPort(), "Away");
-  pair(away);
+  PeerRecord away = pair(LoopbackPhone::unreachable("Away"));
   share({"one.txt", "two.txt"},
         {pixel.record().peer_pubkey, galaxy.record().peer_pubkey, away.peer_pubkey});
   std::optional<QString> title;

@@ -4,29 +4,14 @@
 
 #include <algorithm>
 #include <asio/experimental/as_tuple.hpp>
-#include <functional>
 #include <nlohmann/json.hpp>
 
 #include "core/peers/pair_code.h"
 #include "core/peers/pair_crypto.h"
 #include "core/peers/pair_wire.h"
 #include "core/peers/qr_renderer.h"
-#include "core/support/base64.h"
-#include "menu/app_parts.h"
-#include "menu/models/app_state.h"
-#include "menu/models/clip_history.h"
-#include "menu/qt_wait.h"
-#include "menu/services/clipboard_service.h"
-#include "menu/services/notification_approval_prompt.h"
-#include "menu/services/notifier.h"
-#include "menu/services/peer_sync.h"
-#include "menu/services/receive_approval.h"
-#include "menu/services/receiver_controller.h"
+#include "menu/service_parts.h"
 #include "plinth_reports/diary.h"
-#include "support/failure_text.h"
-#include "support/fake_pasteboard.h"
-#include "support/temp_dir.h"
-#include "support/test_peers.h"
 #include "support/test_phone.h"
 
 #if defined(__GNUC__) && !defined(__clang__)
@@ -39,16 +24,10 @@ namespace {
 using namespace std::chrono_literals;
 using asio::ip::tcp;
 using testing::processEventsUntil;
-using testing::TempDir;
 using testing::TestPhone;
 using Kind = PairPhase::Kind;
 
 const asio::ip::address kLoopback = asio::ip::make_address("127.0.0.1");
-
-std::uint16_t freePort() {
-  asio::io_context io;
-  return tcp::acceptor(io, {kLoopback, 0}).local_endpoint().port();
-}
 
 // What a phone reads from the QR code on the screen.
 PairingPayload scan(const QImage& qr) {
@@ -88,17 +67,15 @@ asio::awaitable<void> introduce(std::uint16_t port, Bytes secret, std::string pl
 
 // The pairing and the application's receiver on one loopback port, as the application wires
 // them; a phone paired earlier keeps the receiver listening.
-class PairControllerTest : public ::testing::Test, protected testing::AppParts {
+class PairControllerTest : public ::testing::Test, protected testing::ReceivingParts {
  protected:
+  PairControllerTest() : ReceivingParts(testing::freeLoopbackPort()) {}
   void SetUp() override {
     ASSERT_TRUE(serverStarted);
-    prefs.setSaveFolder(QString::fromStdString((dir / "inbox").string()));
     prefs.setDeviceName(QStringLiteral("Studio"));
     appState.requestStopReceiver = [this] { receiver.stop(); };
     appState.requestStartReceiver = [this] { receiver.start(); };
-    appState.store().upsert(
-        testing::phoneRecord("Tablet", base64::encode(tablet.publicKey().view()), "127.0.0.2"));
-    appState.reloadPeers();
+    pair(testing::phoneRecord("Tablet", base64::encode(tablet.publicKey().view()), "127.0.0.2"));
     ASSERT_TRUE(listenedTimes(1));
   }
 
@@ -116,12 +93,6 @@ class PairControllerTest : public ::testing::Test, protected testing::AppParts {
             .publishAdvert = false,
             .diary = &diary};
   }
-  ReceiverControllerOptions receiverOptions() {
-    ReceiverControllerOptions options{
-        .port = port, .keyVault = KeyVault(dir / "data"), .receiver = {}};
-    options.receiver.listenAddress = kLoopback;
-    return options;
-  }
   bool listenedTimes(int times) {
     return processEventsUntil([&] {
       return listenings == times && appState.receiveStatus().kind == ReceiveStatus::Kind::listening;
@@ -129,15 +100,6 @@ class PairControllerTest : public ::testing::Test, protected testing::AppParts {
   }
   bool reaches(const PairController& pair, Kind kind) {
     return processEventsUntil([&] { return pair.phase().kind == kind; });
-  }
-  // The phone's part, on the network thread; its error text, or empty.
-  std::string phoneDoes(std::function<asio::awaitable<void>()> steps) {
-    std::optional<std::string> failure;
-    runtime.start(
-        &owner, steps(), [&] { failure = ""; },
-        [&](std::exception_ptr error) { failure = testing::failureText(error); });
-    EXPECT_TRUE(processEventsUntil([&] { return failure.has_value(); }));
-    return failure.value_or("timed out");
   }
   static std::string introduction(const TestPhone& phone) {
     return nlohmann::json{{"peer_android", "Android 14"},
@@ -149,18 +111,6 @@ class PairControllerTest : public ::testing::Test, protected testing::AppParts {
         .dump();
   }
 
-  std::uint16_t port = freePort();
-  QObject owner;
-  testing::FakePasteboard pasteboard;
-  ClipHistory history{dir / "data" / "clips.json"};
-  ClipboardService clipboard{prefs, history, notifier, pasteboard, runtime, network};
-  NotificationApprovalPrompt prompt{notices};
-  ReceiveApproval approval{prefs, prompt};
-  ReceiverController receiver{
-      appState, runtime, {approval, notifier, clipboard, sync}, receiverOptions()};
-  int listenings = 0;
-  QMetaObject::Connection watch =
-      QObject::connect(&receiver, &ReceiverController::listening, [this] { ++listenings; });
   plinth::Diary diary{dir / "reports"};
   TestPhone tablet;
 };
@@ -202,7 +152,7 @@ TEST_F(PairControllerTest, ConfirmedPhoneReplacesItsStaleRecordAndIsReceivedFrom
   Bytes secret = *base64::decode(scanned.pairing_secret);
   std::string intro = introduction(phone);  // without "peer_port"
   EXPECT_EQ(phoneDoes([&] { return introduce(std::uint16_t(scanned.peer_port), secret, intro); }),
-            "");
+            std::nullopt);
   ASSERT_TRUE(reaches(pair, Kind::confirm)) << pair.phase().message.toStdString();
   EXPECT_EQ(pair.phase().code.toStdString(),
             PairCrypto::confirmationCode(secret, *base64::decode(scanned.peer_pubkey),
@@ -234,7 +184,7 @@ TEST_F(PairControllerTest, ConfirmedPhoneReplacesItsStaleRecordAndIsReceivedFrom
               co_await phone.send(clip);
               co_await phone.hangUp();
             }),
-            "");
+            std::nullopt);
   EXPECT_TRUE(processEventsUntil([&] { return history.clips().size() == 1; }))
       << "the receiver takes the new phone";
 }
@@ -257,7 +207,7 @@ TEST_F(PairControllerTest, CancelWrongSecretAndMismatchRestartTheReceiverAndStor
   };
   pair.startPairing();
   ASSERT_EQ(pair.phase().kind, Kind::awaiting);
-  EXPECT_EQ(typedCodePhone(false), "");
+  EXPECT_EQ(typedCodePhone(false), std::nullopt);
   ASSERT_TRUE(reaches(pair, Kind::failed));
   EXPECT_TRUE(pair.phase().message.startsWith(u"decrypt failed: "))
       << pair.phase().message.toStdString();
@@ -265,7 +215,7 @@ TEST_F(PairControllerTest, CancelWrongSecretAndMismatchRestartTheReceiverAndStor
 
   pair.startPairing();
   ASSERT_EQ(pair.phase().kind, Kind::awaiting);
-  EXPECT_EQ(typedCodePhone(true), "");
+  EXPECT_EQ(typedCodePhone(true), std::nullopt);
   ASSERT_TRUE(reaches(pair, Kind::confirm));
   pair.confirmMismatch();
   EXPECT_EQ(pair.phase(),

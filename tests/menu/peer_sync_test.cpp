@@ -5,26 +5,13 @@
 #include "core/support/file_io.h"
 #include "core/support/json.h"
 #include "menu/app_parts.h"
-#include "menu/loopback_phone.h"
-#include "menu/models/app_state.h"
 #include "menu/qt_wait.h"
-#include "menu/services/notifier.h"
-#include "support/child_process.h"
 
 namespace ferrytide::menu {
 namespace {
 
-using namespace std::chrono_literals;
 using testing::LoopbackPhone;
 using testing::processEventsUntil;
-using testing::TempDir;
-
-// A phone that nobody listens for.
-PeerRecord unreachable(const std::string& name, const std::string& key) {
-  PeerRecord peer = testing::phoneRecord(name, key, "127.0.0.1");
-  peer.peer_port = testing::freeLoopbackPort();
-  return peer;
-}
 
 bool heardUnpair(const LoopbackPhone& phone) {
   return processEventsUntil([&] {
@@ -50,16 +37,14 @@ class PeerSyncTest : public ::testing::Test, protected testing::AppParts {
 };
 
 TEST_F(PeerSyncTest, NoticeWaitsForAnUnreachablePhoneAndIsDeliveredOnceItIsBack) {
-  crypto::X25519PrivateKey phoneKey = crypto::X25519PrivateKey::generate();
-  PeerRecord away = LoopbackPhone::recordOf(phoneKey, testing::freeLoopbackPort(), "Away");
-  pair(away);
+  const LoopbackPhone::Options phone{.port = testing::freeLoopbackPort()};
+  PeerRecord away = pair(LoopbackPhone::recordOf(phone.key, phone.port, "Away"));
   appState.forget(appState.peers().front(), /*tellPeer=*/true);
   ASSERT_TRUE(settled());
   EXPECT_TRUE(appState.peers().empty());
   EXPECT_EQ(pendingKeys(), std::set{keyOf(away)});
 
-  LoopbackPhone back(computerKey(),
-                     {.key = phoneKey, .port = static_cast<std::uint16_t>(away.peer_port)});
+  LoopbackPhone back(computerKey(), phone);
   sync.flush();
   ASSERT_TRUE(settled());
   EXPECT_TRUE(pendingKeys().empty());
@@ -106,8 +91,9 @@ TEST_F(PeerSyncTest, PhoneThatForgotThisComputerIsForgottenHereAndTheUserTold) {
   EXPECT_TRUE(pendingKeys().empty()) << "a phone that left by itself is not sent a notice";
 
   // The receiver told this phone already, before the flush reached it.
-  sync.queueUnpair(unreachable("Gone", testing::kKeyC));
-  sync.handle(outcome::UnpairReplied{testing::kKeyC});
+  PeerRecord gone = LoopbackPhone::unreachable("Gone");
+  sync.queueUnpair(gone);
+  sync.handle(outcome::UnpairReplied{gone.peer_pubkey});
   ASSERT_TRUE(settled());
   EXPECT_TRUE(pendingKeys().empty());
 }
@@ -128,7 +114,7 @@ TEST_F(PeerSyncTest, RenamesAreTidied) {
 }
 
 TEST_F(PeerSyncTest, CommandLineQueueIsTakenOverThenDelivered) {
-  PeerRecord here = unreachable("Here", testing::kKeyA);
+  PeerRecord here = LoopbackPhone::unreachable("Here");
   sync.queueUnpair(here);
   ASSERT_TRUE(settled());
 

@@ -6,11 +6,7 @@
 #include <QFile>
 #include <fstream>
 
-#include "menu/app_parts.h"
-#include "menu/qt_wait.h"
-#include "menu/services/clipboard_service.h"
-#include "support/child_process.h"
-#include "support/fake_pasteboard.h"
+#include "menu/service_parts.h"
 
 namespace ferrytide::menu {
 namespace {
@@ -25,7 +21,7 @@ constexpr auto kDoneDelay = 300ms;
 
 QString path(const std::filesystem::path& file) { return QFile::decodeName(file.c_str()); }
 
-class PopoverModelTest : public ::testing::Test, protected testing::AppParts {
+class PopoverModelTest : public ::testing::Test, protected testing::ClipboardParts {
  protected:
   void SetUp() override {
     ASSERT_TRUE(serverStarted);
@@ -44,10 +40,6 @@ class PopoverModelTest : public ::testing::Test, protected testing::AppParts {
   void pairAsTarget(const PeerRecord& peer) {
     pair(peer);
     appState.setLastSelectedPeerPubkey(QString::fromStdString(peer.peer_pubkey));
-  }
-  static PeerRecord unreachable(const std::string& name) {
-    return LoopbackPhone::recordOf(crypto::X25519PrivateKey::generate(),
-                                   testing::freeLoopbackPort(), name);
   }
   QString file(const std::string& name, const std::string& folder = "files") {
     std::filesystem::create_directories(dir / folder);
@@ -73,15 +65,7 @@ class PopoverModelTest : public ::testing::Test, protected testing::AppParts {
     EXPECT_TRUE(processEventsUntil([&] { return model.composeStatus() != Status::sending(); }));
     return model.composeStatus();
   }
-  void clipboardHolds(const QString& text, bool concealed = false) {
-    pasteboard.types.formats = {"text/plain"};
-    if (concealed) pasteboard.types.formats.emplace_back(PasteboardWriter::concealedType);
-    pasteboard.plainText = text.toStdString();
-  }
 
-  testing::FakePasteboard pasteboard;
-  ClipHistory history{dir / "data" / "clips.json"};
-  ClipboardService clipboard{prefs, history, notifier, pasteboard, runtime, network};
   PopoverModel model{appState, clipboard, sync, notifier, runtime, options()};
   QElapsedTimer clock;
   std::vector<std::pair<SendPhase, qint64>> phases;
@@ -112,7 +96,7 @@ TEST_F(PopoverModelTest, OnlyRegularFilesGoToTheSelectedPhoneAndThePickedFolderI
 }
 
 TEST_F(PopoverModelTest, OnlyTheLatestDoneIsResetAndAFailureStaysUntilTheNextSend) {
-  pairAsTarget(unreachable("Away"));
+  pairAsTarget(LoopbackPhone::unreachable("Away"));
   ASSERT_TRUE(model.sendFiles({file("a.txt")}));
   ASSERT_GE(next<SendPhase::Failed>(), 0);
   EXPECT_LT(next<SendPhase::Idle>(kDoneDelay * 2), 0) << "a failure is not reset";
@@ -141,12 +125,12 @@ TEST_F(PopoverModelTest, ComposeBoxTakesTheClipboardUnlessTheUserIsWriting) {
   LoopbackPhone phone(computerKey());
   pairAsTarget(phone.record());
   const QString accented = QString::fromUtf8("e\xCC\x81");  // one character, two UTF-16 units
-  clipboardHolds(accented.repeated(100'001));
+  clipboardHolds(accented.repeated(100'001).toStdString());
   model.refreshCompose();
   EXPECT_EQ(model.composeText(), accented.repeated(100'000));
 
   model.setComposeText(u"draft"_qs);
-  clipboardHolds(u"newer"_qs);
+  clipboardHolds("newer");
   model.refreshCompose();
   EXPECT_EQ(model.composeText(), u"draft") << "the draft is kept";
   model.sendText();
@@ -164,7 +148,7 @@ TEST_F(PopoverModelTest, ComposeBoxTakesTheClipboardUnlessTheUserIsWriting) {
   EXPECT_EQ(appState.peers().size(), 1u) << "peer sync forgot it";
   model.composeEdited();
   EXPECT_EQ(model.composeStatus(), Status::ready());
-  pairAsTarget(unreachable("Away"));
+  pairAsTarget(LoopbackPhone::unreachable("Away"));
   model.sendText();
   EXPECT_EQ(composeResult(),
             Status::failed(u"Couldn't reach Away. Check that it's on the same Wi-Fi."_qs));
@@ -176,7 +160,7 @@ TEST_F(PopoverModelTest, APasswordIsSentOnlyWhenAskedAndNeverRecorded) {
   pairAsTarget(phone.record());
   clipboard.receive(u"see you at 8"_qs, u"Pixel"_qs, std::nullopt);
   EXPECT_EQ(model.noticeText(), u"see you at 8 is on your clipboard");
-  clipboardHolds(u"hunter2"_qs, /*concealed=*/true);
+  clipboardHolds("hunter2", /*concealed=*/true);
   pasteboard.textReads = 0;
   model.refreshCompose();
   EXPECT_EQ(model.notice()->kind, Notice::Kind::textReceived) << "a shown notice stays";

@@ -115,8 +115,7 @@ TEST_F(PreferencesTest, DisplayNamesAreTrimmedCutToFortyCharactersOrRemoved) {
   EXPECT_EQ(prefs.displayNames().value(key), u"Pixel 8");
 
   // 41 letters of two code points each: the cut counts letters, not code units.
-  QString accented;
-  for (int i = 0; i < 41; ++i) accented += QStringLiteral("e\u0301");
+  const QString accented = QStringLiteral("e\u0301").repeated(41);
   prefs.setDisplayName(accented, key);
   EXPECT_EQ(prefs.displayNames().value(key), accented.left(80));
 

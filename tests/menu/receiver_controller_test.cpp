@@ -5,17 +5,7 @@
 #include <QTimer>
 
 #include "core/support/base64.h"
-#include "menu/models/app_state.h"
-#include "menu/qt_wait.h"
-#include "menu/services/clipboard_service.h"
-#include "menu/services/notification_approval_prompt.h"
-#include "menu/services/notifier.h"
-#include "menu/services/peer_sync.h"
-#include "menu/services/receive_approval.h"
-#include "support/fake_notification_server.h"
-#include "support/fake_pasteboard.h"
-#include "support/temp_dir.h"
-#include "support/test_peers.h"
+#include "menu/service_parts.h"
 #include "support/test_phone.h"
 
 namespace ferrytide::menu {
@@ -23,92 +13,39 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::processEventsUntil;
-using testing::TempDir;
 using testing::TestPhone;
 
 // The application's receiving side, whole, with the phone on loopback in this process.
-class ReceiverControllerTest : public ::testing::Test {
+class ReceiverControllerTest : public ::testing::Test, protected testing::ReceivingParts {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(server.start());
-    prefs.setSaveFolder(QString::fromStdString((dir / "inbox").string()));
-  }
-  void TearDown() override { server.stop(); }
+  void SetUp() override { ASSERT_TRUE(serverStarted); }
 
-  static ReceiverControllerOptions options(const std::filesystem::path& data) {
-    ReceiverControllerOptions options{.port = 0, .keyVault = KeyVault(data), .receiver = {}};
-    options.receiver.listenAddress = asio::ip::make_address("127.0.0.1");
-    return options;
-  }
   PeerRecord pair(const TestPhone& phone, const std::string& name, std::string self = "") {
     PeerRecord peer =
         testing::phoneRecord(name, base64::encode(phone.publicKey().view()), "127.0.0.1");
     peer.self_pubkey = std::move(self);
-    appState.store().upsert(peer);
-    appState.reloadPeers();
-    return peer;
+    return AppParts::pair(peer);
   }
   bool listening() {
     return processEventsUntil(
-        [&] { return appState.receiveStatus().kind == ReceiveStatus::Kind::listening && port; });
+        [&] { return appState.receiveStatus().kind == ReceiveStatus::Kind::listening && bound; });
   }
-  // Runs the phone's part on the network thread; its error, or none.
-  std::optional<std::string> phoneDoes(std::function<asio::awaitable<void>()> steps) {
-    std::optional<std::string> error;
-    bool done = false;
-    runtime.start(
-        &owner, steps(), [&] { done = true; },
-        [&](std::exception_ptr failure) {
-          try {
-            std::rethrow_exception(failure);
-          } catch (const std::exception& e) {
-            error = e.what();
-          }
-          done = true;
-        });
-    EXPECT_TRUE(processEventsUntil([&] { return done; }));
-    return error;
-  }
-  asio::ip::tcp::endpoint endpoint() const { return {asio::ip::make_address("127.0.0.1"), port}; }
-
-  TempDir dir;
-  testing::FakeNotificationServer server;
-  Preferences prefs{QString::fromStdString((dir / "Ferrytide.conf").string())};
-  platform::DesktopNotifications notices;
-  Notifier notifier{prefs, notices, platform::DesktopLauncher()};
-  AppState appState{prefs,
-                    {.store = PeerStore(dir / "data"),
-                     .outbox = ShareOutbox(dir / "group"),
-                     .recentFilesFile = dir / "recent.json"}};
-  CoreRuntime runtime;
-  QObject owner;
-  testing::FakePasteboard pasteboard;
-  ClipHistory history{dir / "data" / "clips.json"};
-  OneOffNetwork network{.keyVault = KeyVault(dir / "data"), .oneOff = {}};
-  ClipboardService clipboard{prefs, history, notifier, pasteboard, runtime, network};
-  PeerSync sync{appState, notifier, runtime, network};
-  NotificationApprovalPrompt prompt{notices};
-  ReceiveApproval approval{prefs, prompt};
-  ReceiverController controller{
-      appState, runtime, {approval, notifier, clipboard, sync}, options(dir / "data")};
-  std::uint16_t port = 0;
-  QMetaObject::Connection watch = QObject::connect(&controller, &ReceiverController::listening,
-                                                   [this](std::uint16_t bound) { port = bound; });
+  asio::ip::tcp::endpoint endpoint() const { return {asio::ip::make_address("127.0.0.1"), bound}; }
 };
 
 TEST_F(ReceiverControllerTest, StartsOnlyWithUsablePhonesAndOnceAPhoneIsPaired) {
   TestPhone stale;
   pair(stale, "Old", "c29tZSBlYXJsaWVyIGtleSBvZiB0aGlzIGNvbXB1dGVyIQ==");
-  controller.start();
+  receiver.start();
   EXPECT_EQ(appState.receiveStatus(),
             ReceiveStatus::error(QStringLiteral("no usable peers (re-pair phones)")));
-  EXPECT_FALSE(controller.running());
+  EXPECT_FALSE(receiver.running());
 
   TestPhone phone;
   pair(phone, "Pixel");  // the new phone starts the receiver without being asked
   ASSERT_TRUE(listening());
-  controller.start();
-  EXPECT_TRUE(controller.running());
+  receiver.start();
+  EXPECT_TRUE(receiver.running());
   EXPECT_EQ(
       phoneDoes([&]() -> asio::awaitable<void> { co_await phone.connectAndHandshake(endpoint()); }),
       std::nullopt);
@@ -126,7 +63,7 @@ TEST_F(ReceiverControllerTest, FileAndTextBecomeStateAndAStoppedRunIsNotAnError)
   TestPhone phone(key);
   TestPhone samePhoneAgain(key);
   pair(phone, "Pixel");
-  controller.start();
+  receiver.start();
   ASSERT_TRUE(listening());
   Bytes content = toBytes("picture bytes");
   EXPECT_EQ(phoneDoes([&]() -> asio::awaitable<void> {
@@ -154,15 +91,15 @@ TEST_F(ReceiverControllerTest, FileAndTextBecomeStateAndAStoppedRunIsNotAnError)
   EXPECT_EQ(pasteboard.written, std::vector<std::string>{"hello"});
 
   // A stop, and a start before the old run has ended: only the new run counts.
-  controller.stop();
-  controller.start();
+  receiver.stop();
+  receiver.start();
   EXPECT_EQ(appState.receiveStatus().kind, ReceiveStatus::Kind::listening);
-  EXPECT_EQ(controller.runsInFlight(), 2);
-  ASSERT_TRUE(processEventsUntil([&] { return controller.runsInFlight() == 1; }));
+  EXPECT_EQ(receiver.runsInFlight(), 2);
+  ASSERT_TRUE(processEventsUntil([&] { return receiver.runsInFlight() == 1; }));
   EXPECT_EQ(appState.receiveStatus().kind, ReceiveStatus::Kind::listening);
   EXPECT_EQ(appState.lastError(), std::nullopt);
-  controller.stop();
-  ASSERT_TRUE(processEventsUntil([&] { return controller.runsInFlight() == 0; }));
+  receiver.stop();
+  ASSERT_TRUE(processEventsUntil([&] { return receiver.runsInFlight() == 0; }));
   EXPECT_EQ(appState.receiveStatus(), ReceiveStatus::stopped());
   EXPECT_EQ(appState.lastError(), std::nullopt);
 }
@@ -173,10 +110,9 @@ TEST_F(ReceiverControllerTest, DeclinedOfferWritesNothingAndAForgottenPhoneIsRef
   TestPhone phone(key);
   TestPhone samePhoneAgain(key);
   PeerRecord peer = pair(phone, "Pixel");
-  controller.start();
+  receiver.start();
   ASSERT_TRUE(listening());
   std::optional<msg::Resume> answer;
-  std::optional<std::string> failure;
   bool done = false;
   auto offerFile = [&]() -> asio::awaitable<void> {
     co_await phone.connectAndHandshake(endpoint());
@@ -206,7 +142,7 @@ TEST_F(ReceiverControllerTest, BindingWaitsForAHeldPortAndGivesUpAfterItsAttempt
   pair(phone, "Pixel");
   asio::io_context io;
   asio::ip::tcp::acceptor holder(io, endpoint());
-  ReceiverControllerOptions held = options(dir / "data");
+  ReceiverControllerOptions held = receiverOptions();
   held.port = holder.local_endpoint().port();
   held.bindRetryPause = 20ms;
   auto makeController = [&](int attempts) {
@@ -216,12 +152,12 @@ TEST_F(ReceiverControllerTest, BindingWaitsForAHeldPortAndGivesUpAfterItsAttempt
   };
 
   std::unique_ptr<ReceiverController> patient = makeController(50);
-  std::uint16_t bound = 0;
+  std::uint16_t patientPort = 0;
   QObject::connect(patient.get(), &ReceiverController::listening,
-                   [&](std::uint16_t on) { bound = on; });
+                   [&](std::uint16_t on) { patientPort = on; });
   patient->start();
   QTimer::singleShot(150ms, [&] { holder.close(); });
-  EXPECT_TRUE(processEventsUntil([&] { return bound == held.port; }));
+  EXPECT_TRUE(processEventsUntil([&] { return patientPort == held.port; }));
   EXPECT_FALSE(appState.lastError().has_value());
 
   // Now the first one holds it for good.

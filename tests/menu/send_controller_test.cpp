@@ -8,12 +8,7 @@
 #include <thread>
 
 #include "menu/app_parts.h"
-#include "menu/loopback_phone.h"
-#include "menu/models/app_state.h"
 #include "menu/qt_wait.h"
-#include "menu/services/notifier.h"
-#include "menu/services/peer_sync.h"
-#include "support/child_process.h"
 
 namespace ferrytide::menu {
 namespace {
@@ -21,7 +16,6 @@ namespace {
 using namespace std::chrono_literals;
 using testing::LoopbackPhone;
 using testing::processEventsUntil;
-using testing::TempDir;
 using Result = SendOutcome::Result;
 using SteadyClock = std::chrono::steady_clock;
 
@@ -67,30 +61,27 @@ class SendControllerTest : public ::testing::Test, protected testing::AppParts {
   // The phone whose token is "pixel-token" starts listening when it is woken.
   asio::awaitable<void> wake(std::string token) {
     if (token != "pixel-token") throw SendError::network("no answer from FCM");
-    woken = std::make_unique<LoopbackPhone>(
-        computerKey(), LoopbackPhone::Options{.key = pixelKey, .port = pixelPort});
+    woken = std::make_unique<LoopbackPhone>(computerKey(), pixelAddress);
     co_return;
   }
 
   std::function<SteadyClock::time_point()> clock = &SteadyClock::now;
   SendController controller{appState, sync, notifier, runtime, options()};
 
-  crypto::X25519PrivateKey pixelKey = crypto::X25519PrivateKey::generate();
-  std::uint16_t pixelPort = testing::freeLoopbackPort();
+  // Where the sleeping phone listens once woken.
+  LoopbackPhone::Options pixelAddress{.port = testing::freeLoopbackPort()};
   std::unique_ptr<LoopbackPhone> woken;
   std::vector<SendPhase> phases;
   std::vector<SendReport> reports;
 };
 
 TEST_F(SendControllerTest, UnreachedPhonesShareOneSummaryAndRemovalsGoToPeerSync) {
-  PeerRecord away = LoopbackPhone::recordOf(crypto::X25519PrivateKey::generate(),
-                                            testing::freeLoopbackPort(), "Away");
+  PeerRecord away = LoopbackPhone::unreachable("Away");
   away.peer_fcm_token = "away-token";
   LoopbackPhone forgetful(computerKey(), {.forgotComputer = true});
-  PeerRecord pixel = LoopbackPhone::recordOf(pixelKey, pixelPort, "Pixel");
+  PeerRecord pixel = LoopbackPhone::recordOf(pixelAddress.key, pixelAddress.port, "Pixel");
   pixel.peer_fcm_token = "pixel-token";
-  PeerRecord galaxy = LoopbackPhone::recordOf(crypto::X25519PrivateKey::generate(),
-                                              testing::freeLoopbackPort(), "Galaxy");
+  PeerRecord galaxy = LoopbackPhone::unreachable("Galaxy");
   galaxy.self_pubkey = testing::kKeyA;  // paired with an earlier key of this computer
   std::vector<PeerRecord> phones{pair(away), pair(forgetful.record("Old")), pair(pixel),
                                  pair(galaxy)};

@@ -130,6 +130,9 @@ bool writeAtomicallyIfAbsent(const std::filesystem::path& path, ByteView bytes, 
 
 void flushFolder(const std::filesystem::path& folder) {
   FileDescriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  // A folder one may write in but not list (a drop box) cannot be opened to be flushed: the
+  // file system writes its names in its own time, as it did before there was a flush here.
+  if (directory.get() < 0 && errno == EACCES) return;
   if (directory.get() < 0) failWith(folder, errno);
   while (::fsync(directory.get()) != 0) {
     if (errno != EINTR) failWith(folder, errno);

@@ -40,7 +40,8 @@ bool writeAtomicallyIfAbsent(const std::filesystem::path& path, ByteView bytes, 
 void append(const std::filesystem::path& path, ByteView bytes, mode_t mode = 0600);
 
 // Flushes the folder's own entries to disk: a file's name that was created, renamed or removed
-// there is then kept through a power cut. The file's content needs its own flush first.
+// there is then kept through a power cut. The file's content needs its own flush first. A
+// folder that may be written but not read cannot be opened to be flushed, and is left as it is.
 void flushFolder(const std::filesystem::path& folder);
 
 // Creates the folder and its parents; a folder that already exists keeps its permissions.
